@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. On a fresh Debian 12 machine it first installs what
+# it needs. Usage: scripts/test.sh [--sanitize]
+#   (default)   release-like build in build/, all tests
+#   --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/, C++ tests
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh
+
+build=build
+setup_args=(--werror)
+if [[ ${1:-} == --sanitize ]]; then
+    build=build-asan
+    setup_args+=(-Db_sanitize=address,undefined -Db_lundef=false -Dbenchmarks=disabled
+                 "-Dcpp_args=-fno-sanitize-recover=all -fno-omit-frame-pointer")
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+
+if [[ -f $build/build.ninja ]]; then
+    meson setup --reconfigure "$build" "${setup_args[@]}" >/dev/null
+else
+    meson setup "$build" "${setup_args[@]}"
+fi
+meson compile -C "$build"
+
+status=0
+meson test -C "$build" --print-errorlogs || status=$?
+python3 scripts/test_summary.py "$build/meson-logs/testlog.json"
+exit $status
