@@ -8,4 +8,4 @@ scripts/setup-debian.sh
 meson compile -C build >/dev/null
 echo "Built. Runnable now:"
 echo "  meson test -C build --list        # the C++ test programs"
-find build/bench -maxdepth 1 -type f -executable -printf '  %p                # benchmark\n' 2>/dev/null || true
+find build -path "*/bench/*" -type f -executable -name "*_bench" -printf "  %p   (benchmark)\n" 2>/dev/null || true
