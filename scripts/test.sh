@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. On a fresh Debian 12 machine it first installs what
-# it needs. Usage: scripts/test.sh [--sanitize]
-#   (default)   release-like build in build/, all tests
+# it needs. Usage: scripts/test.sh [--sanitize | --tsan]
+#   (default)   optimised build with debug info in build/, all tests
 #   --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/, C++ tests
+#   --tsan      ThreadSanitizer build in build-tsan/, C++ tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
 
 build=build
 setup_args=(--werror)
-if [[ ${1:-} == --sanitize ]]; then
-    build=build-asan
-    setup_args+=(-Db_sanitize=address,undefined -Db_lundef=false -Dbenchmarks=disabled
-                 "-Dcpp_args=-fno-sanitize-recover=all -fno-omit-frame-pointer")
-    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-fi
+case ${1:-} in
+    --sanitize)
+        build=build-asan
+        setup_args+=(-Db_sanitize=address,undefined -Db_lundef=false -Dbenchmarks=disabled
+                     "-Dcpp_args=-fno-sanitize-recover=all -fno-omit-frame-pointer")
+        export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+        export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+        ;;
+    --tsan)
+        build=build-tsan
+        setup_args+=(-Db_sanitize=thread -Db_lundef=false -Dbenchmarks=disabled)
+        export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+        ;;
+    "") ;;
+    *) echo "usage: $0 [--sanitize | --tsan]" >&2; exit 2 ;;
+esac
 
 if [[ -f $build/build.ninja ]]; then
     meson setup --reconfigure "$build" "${setup_args[@]}" >/dev/null

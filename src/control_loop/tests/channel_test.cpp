@@ -1,0 +1,109 @@
+#include "src/control_loop/channel.hpp"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace kestro::control_loop {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(Channel, KeepsOrderAndMakesProducersWaitForRoom) {
+    auto [tx, rx] = bounded_channel<int>(2);
+    ASSERT_TRUE(tx.send(1));
+    ASSERT_TRUE(tx.send(2));
+
+    std::atomic<bool> third_sent{false};
+    std::thread producer([&, sender = tx] () mutable {
+        ASSERT_TRUE(sender.send(3));
+        third_sent = true;
+    });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(third_sent) << "a full channel must hold the producer back";
+
+    EXPECT_EQ(rx.recv().value(), 1);
+    producer.join();
+    EXPECT_TRUE(third_sent);
+    EXPECT_EQ(rx.recv().value(), 2);
+    EXPECT_EQ(rx.recv().value(), 3);
+}
+
+TEST(Channel, ManyProducersKeepEachOwnOrder) {
+    constexpr int producers = 4;
+    constexpr int per_producer = 2000;
+    auto [tx, rx] = bounded_channel<std::pair<int, int>>(100);
+    std::vector<std::thread> threads;
+    for (int p = 0; p < producers; ++p) {
+        threads.emplace_back([p, sender = tx] () mutable {
+            for (int i = 0; i < per_producer; ++i) ASSERT_TRUE(sender.send({p, i}));
+        });
+    }
+    { auto last = std::move(tx); }  // only the producers' copies remain
+
+    std::vector<int> next(producers, 0);
+    int received = 0;
+    while (auto item = rx.recv()) {
+        auto [p, i] = *item;
+        EXPECT_EQ(i, next[p]++);
+        ++received;
+    }
+    EXPECT_EQ(rx.recv().error(), RecvError::Closed);
+    EXPECT_EQ(received, producers * per_producer);
+    for (auto& t : threads) t.join();
+}
+
+TEST(Channel, ATimedReceiveWaitsItsTimeAndNoLonger) {
+    auto [tx, rx] = bounded_channel<int>(1);
+    auto start = Clock::now();
+    EXPECT_EQ(rx.recv_for(30ms).error(), RecvError::Timeout);
+    auto waited = Clock::now() - start;
+    EXPECT_GE(waited, 30ms);
+    EXPECT_LT(waited, 500ms);
+    EXPECT_EQ(rx.try_recv().error(), RecvError::Timeout);
+}
+
+TEST(Channel, ALostSenderIsSeenAtOnceByAWaitingReceiver) {
+    auto [tx, rx] = bounded_channel<int>(1);
+    std::thread dropper([sender = std::move(tx)] () mutable {
+        std::this_thread::sleep_for(20ms);
+        auto gone = std::move(sender);
+    });
+    auto start = Clock::now();
+    EXPECT_EQ(rx.recv_for(1s).error(), RecvError::Closed);
+    EXPECT_LT(Clock::now() - start, 500ms);
+    dropper.join();
+}
+
+TEST(Channel, QueuedValuesAreDeliveredBeforeClosedIsReported) {
+    auto [tx, rx] = bounded_channel<int>(4);
+    ASSERT_TRUE(tx.send(7));
+    { auto gone = std::move(tx); }
+    EXPECT_EQ(rx.recv_for(1s).value(), 7);
+    EXPECT_EQ(rx.recv_for(1s).error(), RecvError::Closed);
+}
+
+TEST(Channel, ALostReceiverReleasesQueuedValuesAndFailsSendsAtOnce) {
+    auto payload = std::make_shared<int>(5);
+    auto [tx, rx] = bounded_channel<std::shared_ptr<int>>(1);
+    ASSERT_TRUE(tx.send(payload));
+    EXPECT_EQ(payload.use_count(), 2);
+
+    std::thread blocked([&] {
+        // The channel is full: this waits until the receiver goes, then fails with the value.
+        auto result = tx.send(std::make_shared<int>(6));
+        ASSERT_FALSE(result);
+        EXPECT_EQ(*result.error(), 6);
+    });
+    std::this_thread::sleep_for(20ms);
+    { auto gone = std::move(rx); }
+    blocked.join();
+    EXPECT_EQ(payload.use_count(), 1) << "a queued value must be released with the receiver";
+    EXPECT_TRUE(tx.is_closed());
+}
+
+}  // namespace
+}  // namespace kestro::control_loop
