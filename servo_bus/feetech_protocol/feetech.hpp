@@ -1,0 +1,105 @@
+// Feetech serial servo packets: building instruction packets, framing them, and checking and
+// decoding status packets. Pure data handling, no I/O.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "common/result.hpp"
+#include "servo_bus/feetech_protocol/error.hpp"
+#include "servo_bus/feetech_protocol/packet.hpp"
+
+namespace kestro::servo_bus {
+
+// Instruction codes on the wire. Note that sync read (0x82) comes before sync write (0x83).
+enum class InstructionKind : std::uint8_t {
+    Ping = 0x01,
+    Read = 0x02,
+    Write = 0x03,
+    Reset = 0x06,
+    Reboot = 0x08,
+    SyncRead = 0x82,
+    SyncWrite = 0x83,
+};
+
+// Flags of a status packet's error byte, named after the bit that carries them; bits 4, 6 and
+// 7 carry none.
+enum class StatusErrorFlag : std::uint8_t { Bit0, Bit1, Bit2, Bit3, Bit5 };
+
+class InstructionPacketFeetech {
+public:
+    static constexpr std::uint8_t BROADCAST_ID = 0xFE;
+    // The length byte holds parameters + 2 and must fit one byte.
+    static constexpr std::size_t MAX_PARAMS = 253;
+
+    // A packet without parameters, such as Ping or Reboot; it always fits.
+    InstructionPacketFeetech(std::uint8_t id, InstructionKind instruction)
+        : id_(id), instruction_(instruction) {}
+
+    // Fails with Unsupported when there are more than MAX_PARAMS parameter bytes, since such a
+    // packet cannot be framed.
+    static Result<InstructionPacketFeetech, CommunicationErrorKind> create(
+        std::uint8_t id, InstructionKind instruction, std::vector<std::uint8_t> params);
+
+    std::uint8_t id() const { return id_; }
+    InstructionKind instruction() const { return instruction_; }
+    const std::vector<std::uint8_t>& params() const { return params_; }
+
+    // FF FF id length instruction params... checksum
+    std::vector<std::uint8_t> to_bytes() const;
+
+private:
+    InstructionPacketFeetech(std::uint8_t id, InstructionKind instruction,
+                             std::vector<std::uint8_t> params)
+        : id_(id), instruction_(instruction), params_(std::move(params)) {}
+
+    std::uint8_t id_;
+    InstructionKind instruction_;
+    std::vector<std::uint8_t> params_;
+};
+
+class StatusPacketFeetech {
+public:
+    StatusPacketFeetech(std::uint8_t id, std::vector<StatusErrorFlag> errors,
+                        std::vector<std::uint8_t> params)
+        : id_(id), errors_(std::move(errors)), params_(std::move(params)) {}
+
+    std::uint8_t id() const { return id_; }
+    const std::vector<StatusErrorFlag>& errors() const { return errors_; }
+    const std::vector<std::uint8_t>& params() const { return params_; }
+
+private:
+    std::uint8_t id_;
+    std::vector<StatusErrorFlag> errors_;
+    std::vector<std::uint8_t> params_;
+};
+
+static_assert(InstructionPacket<InstructionPacketFeetech>);
+static_assert(StatusPacket<StatusPacketFeetech>);
+
+// The Feetech protocol's packet constructors.
+struct PacketFeetech {
+    static InstructionPacketFeetech read_packet(std::uint8_t id, std::uint8_t address,
+                                                std::uint8_t length);
+
+    static Result<InstructionPacketFeetech, CommunicationErrorKind> write_packet(
+        std::uint8_t id, std::uint8_t address, std::span<const std::uint8_t> data);
+
+    static Result<InstructionPacketFeetech, CommunicationErrorKind> sync_read_packet(
+        std::span<const std::uint8_t> ids, std::uint8_t address, std::uint8_t length);
+
+    // `data` holds one byte vector per id, paired by position. The lists must be non-empty and
+    // of equal length, and every vector equally long; otherwise, or when the packet would not
+    // fit, it fails with Unsupported instead of sending something the servos would misread.
+    static Result<InstructionPacketFeetech, CommunicationErrorKind> sync_write_packet(
+        std::span<const std::uint8_t> ids, std::uint8_t address,
+        std::span<const std::vector<std::uint8_t>> data);
+
+    // Checks and decodes a complete reply (header included) from `expected_id`. A checksum
+    // mismatch also prints a diagnostic line on standard output.
+    static Result<StatusPacketFeetech, CommunicationErrorKind> status_packet(
+        std::span<const std::uint8_t> bytes, std::uint8_t expected_id);
+};
+
+}  // namespace kestro::servo_bus

@@ -1,0 +1,111 @@
+// Registers shared by the Feetech servo models on the torso: addresses, the conversions between
+// register values and physical values, and typed group access through sync read and write.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+#include "common/result.hpp"
+#include "servo_bus/feetech_protocol/error.hpp"
+#include "servo_bus/feetech_protocol/protocol_handler.hpp"
+#include "servo_bus/serial_port/serial_port.hpp"
+
+namespace kestro::servo_bus::feetech_registers {
+
+// A register holding one value of type T, little-endian over sizeof(T) bytes.
+template <class T>
+struct Register {
+    std::uint8_t address;
+    static constexpr std::uint8_t width = sizeof(T);
+};
+
+// Sign-magnitude position offset: bits 0-10 magnitude, bit 11 set = negative.
+inline constexpr Register<std::uint16_t> OFFSET{0x1F};
+inline constexpr Register<std::uint8_t> TORQUE_ENABLE{0x28};
+// Counts, 4096 per turn, 2048 = 0 rad.
+inline constexpr Register<std::int16_t> GOAL_POSITION{0x2A};
+// EEPROM write protection: 0 = unlocked, 1 = locked.
+inline constexpr Register<std::uint8_t> LOCK{0x37};
+inline constexpr Register<std::int16_t> PRESENT_POSITION{0x38};
+// Supply voltage in 0.1 V; passed on unconverted.
+inline constexpr Register<std::uint8_t> PRESENT_VOLTAGE{0x3E};
+
+double position_to_radians(std::int16_t counts);
+// Truncates toward zero and saturates; NaN gives 0.
+std::int16_t radians_to_position(double radians);
+double offset_to_radians(std::uint16_t raw);
+// Truncates and saturates the magnitude (NaN gives 0); a set sign bit (also of -0.0) sets
+// bit 11.
+std::uint16_t radians_to_offset(double radians);
+inline bool byte_to_bool(std::uint8_t value) {
+    return value != 0;
+}
+inline std::uint8_t bool_to_byte(bool value) {
+    return value ? 1 : 0;
+}
+
+// Register values from sync read replies, zero-extended. A reply that is not exactly `width`
+// bytes long fails the whole read with ParsingError.
+Result<std::vector<std::uint16_t>, ServoBusError> decode_register_values(
+    std::span<const std::vector<std::uint8_t>> replies, std::uint8_t width);
+
+Result<std::vector<std::uint16_t>, ServoBusError> sync_read_register_values(
+    const FeetechProtocolHandler& handler, SerialPort& port, std::span<const std::uint8_t> ids,
+    std::uint8_t address, std::uint8_t width);
+Result<void, ServoBusError> sync_write_register_values(const FeetechProtocolHandler& handler,
+                                                       SerialPort& port,
+                                                       std::span<const std::uint8_t> ids,
+                                                       std::uint8_t address, std::uint8_t width,
+                                                       std::span<const std::uint16_t> values);
+
+// Applies `convert` to each value, keeping the order.
+template <class To, class Values, class Convert>
+std::vector<To> convert_all(const Values& values, Convert convert) {
+    std::vector<To> out;
+    out.reserve(values.size());
+    for (auto value : values) out.push_back(convert(value));
+    return out;
+}
+
+// One value per id, in the order of `ids`.
+template <class T>
+Result<std::vector<T>, ServoBusError> sync_read(const FeetechProtocolHandler& handler,
+                                                SerialPort& port, std::span<const std::uint8_t> ids,
+                                                Register<T> reg) {
+    auto words = sync_read_register_values(handler, port, ids, reg.address, reg.width);
+    if (!words) return fail(words.error());
+    return convert_all<T>(*words, [](std::uint16_t word) { return static_cast<T>(word); });
+}
+
+template <class T>
+Result<void, ServoBusError> sync_write(const FeetechProtocolHandler& handler, SerialPort& port,
+                                       std::span<const std::uint8_t> ids, Register<T> reg,
+                                       std::type_identity_t<std::span<const T>> values) {
+    const auto words = convert_all<std::uint16_t>(
+        values, [](T value) { return static_cast<std::uint16_t>(value); });
+    return sync_write_register_values(handler, port, ids, reg.address, reg.width, words);
+}
+
+// A raw read, then `convert` on every value.
+template <class To, class T, class Convert>
+Result<std::vector<To>, ServoBusError> sync_read_as(const FeetechProtocolHandler& handler,
+                                                    SerialPort& port,
+                                                    std::span<const std::uint8_t> ids,
+                                                    Register<T> reg, Convert convert) {
+    auto raw = sync_read(handler, port, ids, reg);
+    if (!raw) return fail(raw.error());
+    return convert_all<To>(*raw, convert);
+}
+
+// `convert` on every value, then a raw write.
+template <class T, class Values, class Convert>
+Result<void, ServoBusError> sync_write_as(const FeetechProtocolHandler& handler, SerialPort& port,
+                                          std::span<const std::uint8_t> ids, Register<T> reg,
+                                          const Values& values, Convert convert) {
+    const auto raw = convert_all<T>(values, convert);
+    return sync_write(handler, port, ids, reg, raw);
+}
+
+}  // namespace kestro::servo_bus::feetech_registers

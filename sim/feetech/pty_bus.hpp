@@ -1,0 +1,63 @@
+// Serves a FeetechBusModel on the master side of a pseudo-terminal, so that code under test
+// opens the slave path as its serial port and talks to the simulated servos through the real
+// terminal layer.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "common/io_error.hpp"
+#include "common/result.hpp"
+#include "sim/feetech/bus_model.hpp"
+
+namespace kestro::sim {
+
+class FeetechPtyBus {
+public:
+    // A partial request older than this is dropped, as a servo resynchronises after a gap.
+    static constexpr std::chrono::milliseconds FRAME_GAP{20};
+
+    // Creates the pseudo-terminal, puts the servos `ids` on the bus and starts serving.
+    static Result<std::unique_ptr<FeetechPtyBus>, IoError> start(
+        std::span<const std::uint8_t> ids = {});
+
+    FeetechPtyBus(const FeetechPtyBus&) = delete;
+    FeetechPtyBus& operator=(const FeetechPtyBus&) = delete;
+    ~FeetechPtyBus();
+
+    const std::string& slave_path() const { return slave_path_; }
+    FeetechBusModel& model() { return model_; }
+
+    // Puts noise on the line toward the port, once.
+    void inject_stray_bytes(std::span<const std::uint8_t> bytes);
+    // Keeps noise coming, one byte about every millisecond, until switched off.
+    void set_continuous_stray_bytes(bool on) { continuous_stray_bytes_ = on; }
+
+    // Stops serving and waits for the serving thread; the destructor does it too.
+    void stop();
+
+private:
+    FeetechPtyBus(int master_fd, int slave_fd, std::string slave_path,
+                  std::span<const std::uint8_t> ids);
+
+    void serve();
+    void send(std::span<const std::uint8_t> bytes);
+
+    int master_fd_;
+    // Held open so that the master never sees a hang-up while the port under test is closed.
+    int slave_fd_;
+    std::string slave_path_;
+    FeetechBusModel model_;
+    std::mutex write_mutex_;
+    std::atomic<bool> continuous_stray_bytes_{false};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+}  // namespace kestro::sim
