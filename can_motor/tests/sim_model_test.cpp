@@ -1,0 +1,123 @@
+// The simulated motor bus on its own, with time passed in: what later tests and the torso
+// simulator rely on. Feedback is read with the product's codec, which is pinned down by its
+// own worked examples.
+#include "sim/damiao/damiao_bus_model.hpp"
+
+#include <numbers>
+
+#include <gtest/gtest.h>
+
+#include "can_motor/damiao/mit.hpp"
+
+namespace kestro::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using can_motor::damiao::decode_state;
+using can_motor::damiao::encode;
+using can_motor::damiao::MitCommand;
+using can_motor::damiao::MitLimits;
+
+constexpr MitLimits yaw_limits{12.5f, 30.0f, 500.0f, 5.0f, 10.0f};
+const Bytes enable_payload{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC};
+
+BusFrame standard(std::uint32_t id, Bytes data) {
+    return BusFrame{id, false, std::move(data), false};
+}
+
+BusFrame mit(const MitCommand& command) {
+    const auto payload = encode(yaw_limits, command);
+    return standard(0x001, {payload.begin(), payload.end()});
+}
+
+class SimModelTest : public ::testing::Test {
+protected:
+    // Sends `frame` at `at` after the start and gives the motor's answer.
+    std::optional<BusFrame> send(const BusFrame& frame, std::chrono::milliseconds at) {
+        auto reply = model.handle(frame, start + at);
+        if (reply.frames.empty()) return std::nullopt;
+        return reply.frames.back();
+    }
+
+    float position_at(std::chrono::milliseconds at) {
+        auto answer = send(standard(0x7FF, {0x01, 0x00, 0xCC, 0, 0, 0, 0, 0}), at);
+        EXPECT_TRUE(answer);
+        return answer ? decode_state(yaw_limits, answer->data)->position : 0.0f;
+    }
+
+    DamiaoBusModel model{neck_motor_configs()};
+    const DamiaoBusModel::Clock::time_point start = DamiaoBusModel::Clock::now();
+};
+
+TEST_F(SimModelTest, PositionApproachesTheGoalFasterWithMoreStiffness) {
+    send(standard(0x001, enable_payload), 0ms);
+    send(mit({1.0f, 0.0f, 5.0f, 1.0f, 0.0f}), 0ms);
+    const float soft = position_at(20ms);
+    model.place(1, 0.0, 0);
+    send(mit({1.0f, 0.0f, 50.0f, 1.0f, 0.0f}), 20ms);
+    const float stiff = position_at(40ms);
+    EXPECT_GT(soft, 0.01f);
+    EXPECT_GT(stiff, soft);
+    EXPECT_LT(stiff, 1.0f);
+    EXPECT_NEAR(position_at(2000ms), 1.0f, 0.001f);
+}
+
+TEST_F(SimModelTest, SpeedIsLimitedByVmaxAndADisabledMotorStays) {
+    send(mit({10.0f, 0.0f, 500.0f, 0.0f, 0.0f}), 0ms);
+    EXPECT_NEAR(position_at(100ms), 0.0f, 0.001f) << "disabled";
+    send(standard(0x001, enable_payload), 100ms);
+    send(mit({10.0f, 0.0f, 500.0f, 0.0f, 0.0f}), 100ms);
+    EXPECT_NEAR(position_at(200ms), 3.0f, 0.01f);  // 30 rad/s for 0.1 s
+}
+
+TEST_F(SimModelTest, ReportsWholeTurnsAndFollowsCommandsInReportedPositions) {
+    model.place(1, 0.2, 1);
+    const double turn = 2.0 * std::numbers::pi;
+    EXPECT_NEAR(position_at(0ms), turn + 0.2, 0.001);
+    send(standard(0x001, enable_payload), 0ms);
+    send(mit({static_cast<float>(turn), 0.0f, 30.0f, 1.0f, 0.0f}), 0ms);
+    EXPECT_NEAR(position_at(1000ms), turn, 0.001);
+}
+
+TEST_F(SimModelTest, RegisterFramesAndTheirReplies) {
+    // Read: [id lo, id hi, 0x33, reg, value LE] from the feedback id.
+    EXPECT_EQ(send(standard(0x7FF, {0x02, 0x00, 0x33, 0x07, 0, 0, 0, 0}), 0ms),
+              standard(0x002, {0x02, 0x00, 0x33, 0x07, 0x02, 0, 0, 0}));
+    // Write: echoed with 0x55 and the value now held.
+    EXPECT_EQ(send(standard(0x7FF, {0x02, 0x00, 0x55, 0x0A, 0x02, 0, 0, 0}), 0ms),
+              standard(0x002, {0x02, 0x00, 0x55, 0x0A, 0x02, 0, 0, 0}));
+    EXPECT_EQ(model.snapshot(2).control_mode, 2u);
+    // Read-only registers and unknown modes keep their value; unknown registers stay silent.
+    EXPECT_EQ(send(standard(0x7FF, {0x02, 0x00, 0x55, 0x50, 1, 2, 3, 4}), 0ms)->data[4], 0);
+    EXPECT_EQ(send(standard(0x7FF, {0x02, 0x00, 0x55, 0x0A, 0x09, 0, 0, 0}), 0ms)->data[4], 2);
+    EXPECT_FALSE(send(standard(0x7FF, {0x02, 0x00, 0x33, 40, 0, 0, 0, 0}), 0ms));
+    model.set_mode_locked(2, true);
+    send(standard(0x7FF, {0x02, 0x00, 0x55, 0x0A, 0x01, 0, 0, 0}), 0ms);
+    EXPECT_EQ(model.snapshot(2).control_mode, 2u);
+}
+
+TEST_F(SimModelTest, OnlyAddressedClassicFramesAreAnswered) {
+    EXPECT_FALSE(send(BusFrame{0x001, true, enable_payload, false}, 0ms));
+    EXPECT_FALSE(send(BusFrame{0x001, false, enable_payload, true}, 0ms));
+    EXPECT_FALSE(send(standard(0x004, enable_payload), 0ms));
+    EXPECT_FALSE(send(standard(0x7FF, {0x09, 0x00, 0xCC, 0, 0, 0, 0, 0}), 0ms));
+    model.set_silent(1, true);
+    EXPECT_FALSE(send(standard(0x001, enable_payload), 0ms));
+    EXPECT_FALSE(model.snapshot(1).enabled);
+}
+
+TEST_F(SimModelTest, ForeignFramesComeFirstAndDelayIsReported) {
+    model.set_foreign_frames(2);
+    model.set_reply_delay(3, 7ms);
+    auto reply = model.handle(standard(0x003, enable_payload), start);
+    ASSERT_EQ(reply.frames.size(), 3u);
+    EXPECT_EQ(reply.delay, 7ms);
+    EXPECT_EQ(reply.frames[0].id, 0x003u);
+    EXPECT_TRUE(reply.frames[0].extended);
+    EXPECT_NE(reply.frames[1].id, 0x003u);
+    EXPECT_EQ(reply.frames[2], standard(0x003, reply.frames[2].data));
+}
+
+}  // namespace
+}  // namespace kestro::sim

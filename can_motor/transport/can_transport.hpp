@@ -1,0 +1,67 @@
+// The CAN transport interface: whole frames out and in. `send` and `recv` are the backend's
+// primitives; everything that waits for a particular frame is built on them here, once.
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+#include "can_motor/transport/can_error.hpp"
+#include "can_motor/transport/can_frame.hpp"
+#include "common/result.hpp"
+
+namespace kestro::can_motor {
+
+// The end of a wait that spans several reads, on the monotonic clock.
+class Deadline {
+public:
+    explicit Deadline(std::chrono::nanoseconds from_now);
+
+    // The time left, or nothing once less than one microsecond is left: a socket read takes
+    // its time-out in whole microseconds and reads zero as "no limit", so a shorter rest must
+    // count as expired rather than turn into an unbounded wait.
+    std::optional<std::chrono::nanoseconds> remaining() const;
+
+private:
+    std::chrono::steady_clock::time_point at_;
+};
+
+class CanTransport {
+public:
+    virtual ~CanTransport() = default;
+
+    // Transmits one frame.
+    virtual Result<void, CanError> send(const CanFrame& frame) = 0;
+
+    // The next frame from the bus, whatever its identifier. No time-out waits without limit.
+    virtual Result<CanFrame, CanError> recv(std::optional<std::chrono::nanoseconds> timeout) = 0;
+
+    // Sends `frame`, then gives the first received frame whose identifier equals `expect`
+    // (same kind, same value). Frames with other identifiers are consumed and lost.
+    Result<CanFrame, CanError> request(const CanFrame& frame, const CanId& expect,
+                                       std::chrono::nanoseconds timeout);
+
+    // Receives until `accept(frame)` holds, discarding every other frame; `Timeout` once the
+    // deadline has passed.
+    template <class Accept>
+    Result<CanFrame, CanError> recv_matching(const Deadline& deadline, Accept&& accept);
+
+protected:
+    CanTransport() = default;
+    CanTransport(const CanTransport&) = default;
+    CanTransport& operator=(const CanTransport&) = default;
+};
+
+template <class Accept>
+Result<CanFrame, CanError> CanTransport::recv_matching(const Deadline& deadline, Accept&& accept) {
+    for (;;) {
+        std::optional<std::chrono::nanoseconds> left = deadline.remaining();
+        if (!left) return fail(CanError::timeout());
+        Result<CanFrame, CanError> frame = recv(*left);
+        // The kernel counts receive time-outs in scheduler ticks and may give up to a tick
+        // early; only the deadline decides that the wait is over.
+        if (!frame && frame.error().is<CanError::Timeout>()) continue;
+        if (!frame || accept(*frame)) return frame;
+    }
+}
+
+}  // namespace kestro::can_motor
