@@ -1,0 +1,105 @@
+// Arm home calibration: the arms' current pose becomes their persistent zero. The servos
+// report present = encoder − offset, so the new offset is the encoder position, present + old
+// offset, written into each arm servo's EEPROM offset register.
+#include <cmath>
+
+#include "common/text.hpp"
+#include "servo_bus/servo/feetech/sm40bl.hpp"
+#include "src/controller/controller.hpp"
+
+namespace kestro::controller {
+namespace {
+
+namespace sm40bl = servo_bus::sm40bl;
+
+constexpr double pi = 3.141592653589793;
+constexpr double two_pi = 6.283185307179586;
+
+double wrap_to_pi(double radians) {
+    while (radians > pi) radians -= two_pi;
+    while (radians < -pi) radians += two_pi;
+    return radians;
+}
+
+std::string signed_list(const std::vector<double>& values) {
+    return text::bracketed(values, [](double v) { return text::signed_fixed(v, 4); });
+}
+
+template <class T>
+Outcome<void> passed(const Result<T, servo_bus::ServoBusError>& result) {
+    if (!result) return fail(ControllerError(result.error()));
+    return {};
+}
+
+}  // namespace
+
+Outcome<std::array<double, 4>> KestroMotorController::set_arm_home(double verify_tol) {
+    if (!(verify_tol > 0)) {
+        return fail(ControllerError("set_arm_home: verify_tol must be positive, got " +
+                                    text::shortest(verify_tol)));
+    }
+    auto port = serial();
+    if (!port) return fail(port.error());
+    servo_bus::SerialPort& bus = **port;
+    const std::size_t arms = ARM_IDS.size();
+
+    if (auto off = passed(sm40bl::sync_write_torque_enable(feetech_, bus, ARM_IDS,
+                                                           std::vector<bool>(arms, false)));
+        !off) {
+        return fail(off.error());
+    }
+    auto present = sm40bl::sync_read_present_position(feetech_, bus, ARM_IDS);
+    if (!present) return fail(ControllerError(present.error()));
+    auto prior_offsets = sm40bl::sync_read_offset(feetech_, bus, ARM_IDS);
+    if (!prior_offsets) return fail(ControllerError(prior_offsets.error()));
+    if (present->size() != arms || prior_offsets->size() != arms) {
+        return fail(ControllerError("set_arm_home: incomplete arm response (present=" +
+                                    std::to_string(present->size()) + " ids, offset=" +
+                                    std::to_string(prior_offsets->size()) + " ids)"));
+    }
+
+    std::vector<double> new_offsets(arms);
+    for (std::size_t k = 0; k < arms; ++k) {
+        new_offsets[k] = wrap_to_pi((*present)[k] + (*prior_offsets)[k]);
+    }
+
+    // The offset register is in EEPROM, which only takes writes while unlocked.
+    if (auto unlocked = passed(sm40bl::sync_write_lock(feetech_, bus, ARM_IDS,
+                                                       std::vector<bool>(arms, false)));
+        !unlocked) {
+        return fail(unlocked.error());
+    }
+    if (auto written = passed(sm40bl::sync_write_offset(feetech_, bus, ARM_IDS, new_offsets));
+        !written) {
+        return fail(written.error());
+    }
+    if (auto locked = passed(sm40bl::sync_write_lock(feetech_, bus, ARM_IDS,
+                                                     std::vector<bool>(arms, true)));
+        !locked) {
+        return fail(locked.error());
+    }
+
+    auto check = sm40bl::sync_read_present_position(feetech_, bus, ARM_IDS);
+    if (!check) return fail(ControllerError(check.error()));
+    if (check->size() != arms) {
+        return fail(ControllerError("set_arm_home: verify read returned " +
+                                    std::to_string(check->size()) + " values (expected 4)"));
+    }
+    double worst = 0.0;
+    for (double value : *check) {
+        if (std::fabs(value) > worst) worst = std::fabs(value);
+    }
+    if (worst > verify_tol) {
+        return fail(ControllerError(
+            "set_arm_home: verify failed \u2014 arm IDs " + text::bracketed(ARM_IDS) +
+            " now reading " + signed_list(*check) + " rad (expected ~0 within " +
+            text::fixed(verify_tol, 4) +
+            "). The Feetech offset sign convention on this hardware may differ from the assumed "
+            "`present = encoder - offset`. EEPROM has been left in the new state; restore "
+            "manually using prior_offsets " +
+            signed_list(*prior_offsets) + ", new_offsets " + signed_list(new_offsets) + "."));
+    }
+    return std::array{(*check)[0], (*check)[1], (*check)[2], (*check)[3]};
+}
+
+}  // namespace kestro::controller

@@ -1,0 +1,128 @@
+// The torso controller: the synchronous owner of the serial servo bus (optional) and the CAN
+// bus of the neck. Every operation performs its bus transactions on the calling thread and
+// returns when they are done. It has no lock: its owner gives one thread at a time its use.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "can_motor/damiao/driver.hpp"
+#include "can_motor/transport/can_transport.hpp"
+#include "common/io_error.hpp"
+#include "common/result.hpp"
+#include "servo_bus/feetech_protocol/protocol_handler.hpp"
+#include "servo_bus/serial_port/serial_port.hpp"
+#include "src/controller/controller_error.hpp"
+#include "src/controller/motor_layout.hpp"
+
+namespace kestro::controller {
+
+template <class T>
+using Outcome = Result<T, ControllerError>;
+
+using NeckPositions = std::array<double, 3>;
+
+class KestroMotorController {
+public:
+    // Opens `serialport` (absent: a neck-only controller), then the SocketCAN interface
+    // `can_bus`. Sends nothing. On failure nothing stays open.
+    static Outcome<KestroMotorController> create(const std::optional<std::string>& serialport,
+                                                 const std::string& can_bus);
+    // As above with a CAN transport that is already open (simulated buses, adapters).
+    static Outcome<KestroMotorController> create(const std::optional<std::string>& serialport,
+                                                 std::unique_ptr<can_motor::CanTransport> can);
+
+    KestroMotorController(KestroMotorController&&) noexcept = default;
+    KestroMotorController& operator=(KestroMotorController&&) noexcept = default;
+
+    bool has_serial_port() const { return serial_port_.has_value(); }
+    bool neck_torque_enabled() const { return neck_torque_enabled_; }
+    const std::array<can_motor::damiao::MitCommand, 3>& neck_commands() const {
+        return neck_commands_;
+    }
+
+    // --- Serial servos -------------------------------------------------------------------
+
+    // Ids 1 to 7 that did not answer a ping, in ping order; empty without a serial port.
+    std::vector<std::uint8_t> check_missing_ids();
+    // Seven positions (rad) in table order: the arm group read, then the nose group read.
+    Outcome<std::array<double, 7>> read_all_positions();
+    // Seven raw supply voltage bytes (0.1 V) in table order.
+    Outcome<std::array<std::uint8_t, 7>> read_all_voltages();
+    // True when all seven servos report torque on.
+    Outcome<bool> is_torque_enabled();
+    // Switches torque on the arm ids (1-4) and nose ids (5-7) found in `ids`, in their order
+    // and with repeats; other ids are ignored.
+    Outcome<void> set_torque_on_ids(std::span<const std::uint8_t> ids, bool enable);
+    // Torque of all seven servos: the arm group, then the nose group.
+    Outcome<void> set_all_torque(bool enable);
+    Outcome<void> set_arm_torque(bool enable);
+    Outcome<void> set_nose_torque(bool enable);
+    // Goals (rad) for all seven servos in table order: the arm group, then the nose group.
+    Outcome<void> set_all_goal_positions(std::span<const double, 7> positions);
+    // Goals (rad) for SM40BL arm servos `ids`, one per id.
+    Outcome<void> set_arm_goal_positions(std::span<const std::uint8_t> ids,
+                                         std::span<const double> positions);
+    // Goals (rad) for the three nose servos.
+    Outcome<void> set_nose_goal_positions(std::span<const double, 3> positions);
+    // One register read or write on one servo, for raw access.
+    Outcome<std::vector<std::uint8_t>> read_raw_bytes(std::uint8_t id, std::uint8_t address,
+                                                      std::uint8_t length);
+    Outcome<void> write_raw_bytes(std::uint8_t id, std::uint8_t address,
+                                  std::span<const std::uint8_t> data);
+    // Writes `data` as is, waits for it to leave, then gives what arrived within about 10 ms.
+    Result<std::vector<std::uint8_t>, IoError> write_raw_packet(std::span<const std::uint8_t> data);
+    // Reboots all seven servos and waits up to `timeout` for each to answer a ping again.
+    Outcome<void> reboot(std::chrono::nanoseconds timeout);
+    // Makes the arms' current pose their persistent zero; gives the verified positions.
+    Outcome<std::array<double, 4>> set_arm_home(double verify_tol);
+
+    // --- Neck ----------------------------------------------------------------------------
+
+    // `position` limited to joint `index`'s safe range, with a warning when it had to be.
+    static double clamp_neck_position(std::size_t index, double position);
+    // On: MIT mode and enable, joint by joint. Off: disable, joint by joint.
+    Outcome<void> enable_neck(bool enable);
+    // New gains for joint `index`, used from its next command on.
+    Outcome<void> set_neck_gains(std::size_t index, float kp, float kd);
+    // Commands all three joints to `positions` as given (no clamp); gives the reported ones.
+    Outcome<NeckPositions> command_neck_mit(const NeckPositions& positions, std::string_view label);
+    // Clamps the three goals and commands them; gives the reported positions. A goal that is
+    // not a number is refused before anything is sent.
+    Outcome<NeckPositions> set_neck_position(const NeckPositions& goals);
+    // Clamps and commands one joint; gives its reported position. A goal that is not a
+    // number is refused before anything is sent.
+    Outcome<double> set_single_neck_joint(std::size_t index, double position);
+    // Names of the neck joints whose motor did not answer a feedback request.
+    std::vector<std::string> check_missing_neck_motors();
+    Outcome<NeckPositions> read_neck_positions();
+    // Ramps each joint to the multiple of 2π nearest its position; gives the settled positions.
+    Outcome<NeckPositions> neck_home(double speed, double tolerance, std::optional<float> kp,
+                                     std::optional<float> kd);
+
+private:
+    KestroMotorController(std::optional<servo_bus::SerialPort> serial_port,
+                          std::unique_ptr<can_motor::CanTransport> can,
+                          std::array<can_motor::damiao::Damiao, 3> neck_motors);
+
+    // The serial port, or the neck-only error.
+    Outcome<servo_bus::SerialPort*> serial();
+    // Sends joint `index`'s current command and gives the position in the motor's reply.
+    Result<double, can_motor::damiao::Error> send_neck_command(std::size_t index);
+
+    // Declared before the serial port so that destruction closes the serial port first.
+    std::unique_ptr<can_motor::CanTransport> can_;
+    std::optional<servo_bus::SerialPort> serial_port_;
+    servo_bus::FeetechProtocolHandler feetech_;
+    std::array<can_motor::damiao::Damiao, 3> neck_motors_;
+    std::array<can_motor::damiao::MitCommand, 3> neck_commands_ = DEFAULT_NECK_COMMANDS;
+    bool neck_torque_enabled_ = false;
+};
+
+}  // namespace kestro::controller

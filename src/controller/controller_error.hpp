@@ -1,0 +1,34 @@
+// The torso controller's error: an owned message text, plus the serial I/O error behind it
+// when there is one, so that the control loop can retry time-outs without parsing texts.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "common/io_error.hpp"
+#include "servo_bus/feetech_protocol/error.hpp"
+
+namespace kestro::controller {
+
+inline constexpr std::string_view NO_SERIAL_PORT =
+    "serial port not configured (neck-only controller)";
+
+class ControllerError {
+public:
+    explicit ControllerError(std::string message) : message_(std::move(message)) {}
+    // A servo bus failure passed on unchanged: its text, and its I/O error if it is one.
+    ControllerError(const servo_bus::ServoBusError& error)
+        : message_(error.to_string()),
+          io_error_(error.io_error() ? std::optional(*error.io_error()) : std::nullopt) {}
+
+    static ControllerError no_serial_port() { return ControllerError(std::string(NO_SERIAL_PORT)); }
+
+    const std::string& message() const { return message_; }
+    const IoError* io_error() const { return io_error_ ? &*io_error_ : nullptr; }
+
+private:
+    std::string message_;
+    std::optional<IoError> io_error_;
+};
+
+}  // namespace kestro::controller

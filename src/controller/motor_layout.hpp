@@ -1,0 +1,86 @@
+// The torso's motor layout, shared by every layer: the seven serial servos in table order
+// (every seven-element array uses it), their id groups, and the three neck motors in joint
+// order (every three-element neck array uses it).
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "can_motor/damiao/mit.hpp"
+
+namespace kestro::controller {
+
+enum class ServoModel { SM40BL, STS3025BL };
+
+struct ServoInfo {
+    std::string_view name;
+    std::uint8_t id;
+    ServoModel model;
+};
+
+inline constexpr std::array<ServoInfo, 7> SERVOS{{
+    {"left_arm_pitch", 1, ServoModel::SM40BL},
+    {"left_arm_yaw", 2, ServoModel::SM40BL},
+    {"right_arm_pitch", 3, ServoModel::SM40BL},
+    {"right_arm_yaw", 4, ServoModel::SM40BL},
+    {"nose_top", 5, ServoModel::STS3025BL},
+    {"nose_left", 6, ServoModel::STS3025BL},
+    {"nose_right", 7, ServoModel::STS3025BL},
+}};
+
+// Group transactions address these lists: SM40BL for the arms, STS3025BL for the nose. An
+// operation on all seven servos does the arm group first, then the nose group.
+inline constexpr std::array<std::uint8_t, 4> ARM_IDS{1, 2, 3, 4};
+inline constexpr std::array<std::uint8_t, 3> NOSE_IDS{5, 6, 7};
+inline constexpr std::array<std::uint8_t, 2> LEFT_ARM_IDS{1, 2};
+inline constexpr std::array<std::uint8_t, 2> RIGHT_ARM_IDS{3, 4};
+
+// The serial ids in table order.
+inline constexpr std::array<std::uint8_t, 7> SERVO_IDS{1, 2, 3, 4, 5, 6, 7};
+
+inline constexpr std::array<std::string_view, 3> NECK_JOINT_NAMES{"neck_yaw", "neck_pitch",
+                                                                  "neck_roll"};
+
+struct NeckMotorInfo {
+    std::uint16_t can_id;
+    std::uint16_t master_id;
+    std::chrono::milliseconds timeout;
+    can_motor::damiao::MitLimits limits;
+};
+
+// Yaw differs from pitch and roll in its velocity (30 vs 10 rad/s) and torque (10 vs 28 N·m)
+// ranges.
+inline constexpr std::array<NeckMotorInfo, 3> NECK_MOTORS{{
+    {1, 1, std::chrono::milliseconds(20), {12.5f, 30.0f, 500.0f, 5.0f, 10.0f}},
+    {2, 2, std::chrono::milliseconds(20), {12.5f, 10.0f, 500.0f, 5.0f, 28.0f}},
+    {3, 3, std::chrono::milliseconds(20), {12.5f, 10.0f, 500.0f, 5.0f, 28.0f}},
+}};
+
+// Hard safety range (lower, upper) in rad that every single-joint neck goal is clamped to.
+// Pitch cannot go below 0.
+inline constexpr std::array<std::pair<double, double>, 3> NECK_POSITION_LIMITS{{
+    {-0.5, 0.5},
+    {0.0, 0.45},
+    {-0.4, 0.4},
+}};
+
+// The command each neck joint starts with: hold 0 with yaw kp 30 / kd 1, pitch and roll
+// kp 60 / kd 2. Only position, kp and kd ever change.
+inline constexpr std::array<can_motor::damiao::MitCommand, 3> DEFAULT_NECK_COMMANDS{{
+    {0.0f, 0.0f, 30.0f, 1.0f, 0.0f},
+    {0.0f, 0.0f, 60.0f, 2.0f, 0.0f},
+    {0.0f, 0.0f, 60.0f, 2.0f, 0.0f},
+}};
+
+// A fresh map from each serial servo's name to its id.
+std::unordered_map<std::string, std::uint8_t> get_motor_name_id();
+
+// The inverse: each serial servo's id to its name.
+std::unordered_map<std::uint8_t, std::string> get_motor_id_name();
+
+}  // namespace kestro::controller

@@ -1,0 +1,131 @@
+// The controller's neck operations: three Damiao motors in MIT impedance mode, always handled
+// in joint order (yaw, pitch, roll), each stopping at the first joint that fails.
+#include <cmath>
+#include <limits>
+
+#include "common/log.hpp"
+#include "common/text.hpp"
+#include "src/controller/controller.hpp"
+
+namespace kestro::controller {
+namespace {
+
+using can_motor::damiao::Error;
+
+std::string joint_name(std::size_t index) { return std::string(NECK_JOINT_NAMES[index]); }
+
+ControllerError neck_error(std::string prefix, const Error& error) {
+    return ControllerError(std::move(prefix) + error.to_string());
+}
+
+// NaN passes the clamp (no comparison holds) and the MIT codec would send it as raw 0, the
+// far end of the position range: about two turns away. Such a goal must never leave here.
+Outcome<void> check_goal(std::size_t index, double position) {
+    if (std::isnan(position)) {
+        return fail(ControllerError(joint_name(index) + " requested position is not a number"));
+    }
+    return {};
+}
+
+}  // namespace
+
+double KestroMotorController::clamp_neck_position(std::size_t index, double position) {
+    auto [lower, upper] = NECK_POSITION_LIMITS[index];
+    double clamped = position < lower ? lower : position > upper ? upper : position;
+    if (std::fabs(clamped - position) > std::numeric_limits<double>::epsilon()) {
+        log::emit(log::Level::Warn, log::controller_target, [&] {
+            return joint_name(index) + " requested position " + text::fixed(position, 4) +
+                   " rad out of safe range [" + text::fixed(lower, 4) + ", " +
+                   text::fixed(upper, 4) + "]; clamped to " + text::fixed(clamped, 4);
+        });
+    }
+    return clamped;
+}
+
+Outcome<void> KestroMotorController::enable_neck(bool enable) {
+    for (std::size_t i = 0; i < neck_motors_.size(); ++i) {
+        const auto& motor = neck_motors_[i];
+        if (enable) {
+            auto mode = motor.ensure_control_mode(*can_, can_motor::damiao::control_mode::MIT);
+            if (!mode) return fail(neck_error(joint_name(i) + ": ensure MIT mode failed: ", mode.error()));
+            auto enabled = motor.enable(*can_);
+            if (!enabled) return fail(neck_error(joint_name(i) + ": enable failed: ", enabled.error()));
+        } else {
+            auto disabled = motor.disable(*can_);
+            if (!disabled) return fail(neck_error(joint_name(i) + ": disable failed: ", disabled.error()));
+        }
+    }
+    // Only a switch of all three joints changes the record; the motors have no readable state.
+    neck_torque_enabled_ = enable;
+    return {};
+}
+
+Outcome<void> KestroMotorController::set_neck_gains(std::size_t index, float kp, float kd) {
+    if (index >= neck_commands_.size()) {
+        return fail(ControllerError("neck index out of range: " + std::to_string(index)));
+    }
+    neck_commands_[index].kp = kp;
+    neck_commands_[index].kd = kd;
+    return {};
+}
+
+Result<double, Error> KestroMotorController::send_neck_command(std::size_t index) {
+    auto state = neck_motors_[index].control(*can_, neck_commands_[index]);
+    if (!state) return fail(state.error());
+    return static_cast<double>(state->position);
+}
+
+Outcome<NeckPositions> KestroMotorController::command_neck_mit(const NeckPositions& positions,
+                                                               std::string_view label) {
+    NeckPositions observed{};
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        neck_commands_[i].position = static_cast<float>(positions[i]);
+        auto position = send_neck_command(i);
+        if (!position) {
+            return fail(neck_error(std::string(label) + "(" + joint_name(i) + "): ", position.error()));
+        }
+        observed[i] = *position;
+    }
+    return observed;
+}
+
+Outcome<NeckPositions> KestroMotorController::set_neck_position(const NeckPositions& goals) {
+    NeckPositions clamped{};
+    for (std::size_t i = 0; i < goals.size(); ++i) {
+        if (auto valid = check_goal(i, goals[i]); !valid) return fail(valid.error());
+    }
+    for (std::size_t i = 0; i < goals.size(); ++i) clamped[i] = clamp_neck_position(i, goals[i]);
+    return command_neck_mit(clamped, "set_neck_position");
+}
+
+Outcome<double> KestroMotorController::set_single_neck_joint(std::size_t index, double position) {
+    if (auto valid = check_goal(index, position); !valid) return fail(valid.error());
+    neck_commands_[index].position = static_cast<float>(clamp_neck_position(index, position));
+    auto observed = send_neck_command(index);
+    if (!observed) {
+        return fail(neck_error("set_" + joint_name(index) + "_position: ", observed.error()));
+    }
+    return *observed;
+}
+
+std::vector<std::string> KestroMotorController::check_missing_neck_motors() {
+    std::vector<std::string> missing;
+    for (std::size_t i = 0; i < neck_motors_.size(); ++i) {
+        if (!neck_motors_[i].request_feedback(*can_)) missing.push_back(joint_name(i));
+    }
+    return missing;
+}
+
+Outcome<NeckPositions> KestroMotorController::read_neck_positions() {
+    NeckPositions observed{};
+    for (std::size_t i = 0; i < neck_motors_.size(); ++i) {
+        auto state = neck_motors_[i].request_feedback(*can_);
+        if (!state) {
+            return fail(neck_error("read_neck_positions(" + joint_name(i) + "): ", state.error()));
+        }
+        observed[i] = state->position;
+    }
+    return observed;
+}
+
+}  // namespace kestro::controller

@@ -1,0 +1,56 @@
+// Rebooting the serial servos and waiting for each to answer again.
+#include <algorithm>
+#include <thread>
+
+#include "common/log.hpp"
+#include "common/text.hpp"
+#include "src/controller/controller.hpp"
+
+namespace kestro::controller {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto poll_interval = 100ms;
+
+}  // namespace
+
+Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout) {
+    if (!serial_port_) return {};
+    auto names = get_motor_id_name();
+
+    for (std::uint8_t id : SERVO_IDS) {
+        log::emit(log::Level::Warn, log::controller_target, [&] {
+            return "Rebooting motor " + names[id] + " (id=" + std::to_string(id) + ")";
+        });
+        // Whether the servo acknowledged does not matter; only a failed send ends the reboot.
+        if (auto sent = feetech_.reboot(*serial_port_, id); !sent) {
+            return fail(ControllerError(sent.error()));
+        }
+    }
+
+    std::vector<std::uint8_t> pending(SERVO_IDS.begin(), SERVO_IDS.end());
+    auto start = std::chrono::steady_clock::now();
+    while (!pending.empty() && std::chrono::steady_clock::now() - start < timeout) {
+        std::this_thread::sleep_for(poll_interval);
+        std::erase_if(pending, [&](std::uint8_t id) {
+            auto answered = feetech_.ping(*serial_port_, id);
+            return answered && *answered;
+        });
+    }
+    if (pending.empty()) return {};
+
+    std::vector<std::string> silent;
+    for (std::uint8_t id : pending) {
+        log::emit(log::Level::Warn, log::controller_target, [&] {
+            return "Motor " + names[id] + " (id=" + std::to_string(id) +
+                   ") did not respond after reboot within timeout";
+        });
+        silent.push_back(names[id]);
+    }
+    return fail(ControllerError("Some motors did not respond after reboot (" +
+                                text::bracketed(silent, text::quoted) +
+                                " - ids: " + text::bracketed(pending) + ")"));
+}
+
+}  // namespace kestro::controller
