@@ -1,0 +1,23 @@
+// Executes one queued command on the loop thread's controller.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "src/control_loop/motor_command.hpp"
+#include "src/control_loop/motor_error.hpp"
+#include "src/control_loop/shared_cell.hpp"
+#include "src/controller/controller.hpp"
+
+namespace kestro::control_loop {
+
+using TorqueCell = SharedCell<Result<bool, MotorError>>;
+
+// Success or the failing operation's error, which the loop drops: callers learn of failures
+// only through a reply that never comes. Torque commands record their outcome in
+// `last_torque`; request commands answer on their reply channel, or drop it unsent on failure.
+controller::Outcome<void> handle_commands(controller::KestroMotorController& controller,
+                                          TorqueCell& last_torque, MotorCommand command,
+                                          std::uint64_t allowed_retries);
+
+}  // namespace kestro::control_loop

@@ -1,0 +1,37 @@
+// The loop thread: a periodic full read at start + k × period, the queued commands between
+// reads, timing statistics, and after the stop flag the remaining commands.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "src/control_loop/channel.hpp"
+#include "src/control_loop/loop_cells.hpp"
+#include "src/control_loop/motor_command.hpp"
+#include "src/controller/controller.hpp"
+
+namespace kestro::control_loop {
+
+// Everything the thread owns. The controller is declared first so that it is destroyed last:
+// the queue is closed for producers before the buses are released.
+struct LoopTask {
+    controller::KestroMotorController controller;
+    Receiver<MotorCommand> commands;
+    std::chrono::nanoseconds period;
+    std::uint64_t allowed_retries;
+    std::optional<std::chrono::nanoseconds> stats_pub_period;
+    std::shared_ptr<LoopCells> cells;
+};
+
+// How the thread ended; read after joining it.
+struct LoopThreadEnd {
+    bool aborted = false;  // a fault escaped the loop; the queue and buses were released anyway
+};
+
+// The thread body. A fault never leaves it: it ends the loop, releases what the task owns
+// and is recorded in `end`.
+void run(LoopTask task, LoopThreadEnd& end);
+
+}  // namespace kestro::control_loop

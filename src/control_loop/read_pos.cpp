@@ -1,0 +1,25 @@
+#include "src/control_loop/read_pos.hpp"
+
+#include "src/control_loop/retry.hpp"
+
+namespace kestro::control_loop {
+
+Result<KestroTorsoPosition, MotorError> read_pos(controller::KestroMotorController& controller,
+                                                 std::uint64_t allowed_retries) {
+    KestroTorsoPosition position;
+    if (controller.has_serial_port()) {
+        auto servos = with_retry([&] { return controller.read_all_positions(); }, allowed_retries);
+        if (!servos) return fail(CommunicationError{});
+        const auto& v = *servos;
+        position.left_arm = {v[0], v[1]};
+        position.right_arm = {v[2], v[3]};
+        position.nose = {v[4], v[5], v[6]};
+    }
+    auto neck = controller.read_neck_positions();
+    if (!neck) return fail(CommunicationError{});
+    position.neck = *neck;
+    position.timestamp = unix_timestamp_now();
+    return position;
+}
+
+}  // namespace kestro::control_loop

@@ -1,0 +1,145 @@
+// Bringing a torso up: every motor must answer, the servos must see a stable supply, they are
+// rebooted, and a first full reading is taken before the loop thread starts.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <system_error>
+
+#include "common/log.hpp"
+#include "common/text.hpp"
+#include "src/control_loop/control_loop.hpp"
+#include "src/control_loop/read_pos.hpp"
+#include "src/control_loop/retry.hpp"
+
+namespace kestro::control_loop {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using controller::KestroMotorController;
+
+constexpr std::uint8_t STABLE_VOLTAGE = 110;  // raw, 0.1 V: 11.0 V
+constexpr auto voltage_poll = 100ms;
+constexpr auto reboot_timeout = 1s;
+
+bool path_exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// Names of the servos that did not answer, in the order of `missing`.
+std::vector<std::string> servo_names(const std::vector<std::uint8_t>& missing) {
+    auto names = controller::get_motor_id_name();
+    std::vector<std::string> result;
+    for (std::uint8_t id : missing) {
+        auto found = names.find(id);
+        result.push_back(found != names.end() ? found->second : "Unknown(" + std::to_string(id) + ")");
+    }
+    return result;
+}
+
+Result<void, MotorError> check_motors(KestroMotorController& controller) {
+    if (controller.has_serial_port()) {
+        auto missing = controller.check_missing_ids();
+        if (missing.size() == controller::SERVO_IDS.size()) return fail(NoMotorsDetected{});
+        if (!missing.empty()) return fail(MissingMotors{servo_names(missing)});
+    }
+    auto missing_neck = controller.check_missing_neck_motors();
+    if (!missing_neck.empty()) return fail(MissingMotors{missing_neck});
+    return {};
+}
+
+Result<std::array<std::uint8_t, 7>, MotorError> read_voltages(KestroMotorController& controller,
+                                                              std::uint64_t allowed_retries) {
+    auto voltages = with_retry([&] { return controller.read_all_voltages(); }, allowed_retries);
+    if (!voltages) return fail(CommunicationError{});
+    return *voltages;
+}
+
+// Waits, polling every 100 ms, until every servo reads at least 11.0 V, then reboots them.
+Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
+                                          const LoopConfig& config) {
+    log::emit(log::Level::Info, log::control_loop_target,
+              [] { return std::string("Waiting for voltage to be stable at 12V..."); });
+    auto voltages = read_voltages(controller, config.allowed_retries());
+    if (!voltages) return fail(voltages.error());
+    // Measured on the monotonic clock, so a wall-clock step cannot cut the wait short or
+    // stretch it.
+    const Clock::time_point start = Clock::now();
+    auto lowest = [&] { return *std::min_element(voltages->begin(), voltages->end()); };
+    while (lowest() < STABLE_VOLTAGE && Clock::now() - start < config.voltage_rampup_timeout()) {
+        std::this_thread::sleep_for(voltage_poll);
+        voltages = read_voltages(controller, config.allowed_retries());
+        if (!voltages) return fail(voltages.error());
+    }
+    if (lowest() < STABLE_VOLTAGE) {
+        return fail(VoltageRampupTimeout{config.voltage_rampup_timeout(), lowest()});
+    }
+    log::emit(log::Level::Info, log::control_loop_target, [&] {
+        return "Voltage is stable at ~12V: " + text::bracketed(*voltages) + " (took " +
+               text::duration(Clock::now() - start) + ")";
+    });
+    if (!controller.reboot(reboot_timeout)) return fail(CommunicationError{});
+    return {};
+}
+
+Result<bool, MotorError> read_torque(KestroMotorController& controller, std::uint64_t allowed_retries) {
+    if (!controller.has_serial_port()) return false;
+    auto torque = with_retry([&] { return controller.is_torque_enabled(); }, allowed_retries);
+    if (!torque) return fail(CommunicationError{});
+    return *torque;
+}
+
+}  // namespace
+
+ControllerFactory socketcan_controller_factory() {
+    return [](const std::optional<std::string>& serialport, const std::string& can_bus) {
+        return KestroMotorController::create(serialport, can_bus);
+    };
+}
+
+Result<std::unique_ptr<KestroControlLoop>, MotorError> KestroControlLoop::start(
+    const LoopConfig& config, const ControllerFactory& factory) {
+    auto [command_tx, command_rx] = bounded_channel<MotorCommand>(COMMAND_QUEUE_CAPACITY);
+    const auto& serialport = config.serialport();
+
+    if (serialport && !path_exists(*serialport)) return fail(PortNotFound{*serialport});
+    // The controller's own text is not passed on: callers get one hint for every open failure.
+    auto controller = factory(serialport, config.can_bus());
+    if (!controller) return fail(PortOpenFailed{serialport.value_or("")});
+
+    if (auto present = check_motors(*controller); !present) return fail(present.error());
+    if (serialport) {
+        if (auto powered = wait_for_voltage(*controller, config); !powered) return fail(powered.error());
+    }
+    auto motor_name_id = controller::get_motor_name_id();
+    auto first_reading = read_pos(*controller, config.allowed_retries());
+    if (!first_reading) return fail(first_reading.error());
+    auto torque = read_torque(*controller, config.allowed_retries());
+    if (!torque) return fail(torque.error());
+
+    auto cells = std::make_shared<LoopCells>(*first_reading, *torque,
+                                             config.stats_pub_period().has_value());
+    std::unique_ptr<KestroControlLoop> loop(
+        new KestroControlLoop(std::move(command_tx), cells, std::move(motor_name_id)));
+    auto end = std::make_unique<LoopThreadEnd>();
+    LoopThreadEnd& end_ref = *end;
+    try {
+        std::thread thread(run,
+                           LoopTask{std::move(*controller), std::move(command_rx),
+                                    config.read_position_loop_period(), config.allowed_retries(),
+                                    config.stats_pub_period(), cells},
+                           std::ref(end_ref));
+        loop->thread_handle_.with_lock([&](ThreadSlot& slot) {
+            slot.thread = std::move(thread);
+            slot.end = std::move(end);
+        });
+    } catch (const std::system_error&) {
+        // No thread can be had: an internal fault, as for any other broken platform promise.
+        throw std::runtime_error("failed to spawn thread");
+    }
+    return loop;
+}
+
+}  // namespace kestro::control_loop
