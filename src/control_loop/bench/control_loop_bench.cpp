@@ -39,13 +39,17 @@ double percentile(std::vector<double> values, double fraction) {
 
 void run_loop(benchmark::State& state) {
     const auto hz = state.range(0);
-    const std::chrono::nanoseconds period = 1s / hz;
+    const std::chrono::nanoseconds period = std::chrono::nanoseconds(1s) / hz;
     controller::SimTorso torso = controller::SimTorso::start();
-    auto config = *LoopConfig::make(torso.servos->slave_path(), period, "can0", 5, 1h, 30s);
+    auto config = LoopConfig::make(torso.servos->slave_path(), period, "can0", 5, 1h, 30s);
+    if (!config) {
+        state.SkipWithError(config.error().c_str());
+        return;
+    }
     auto factory = [&](const std::optional<std::string>& serialport, const std::string&) {
         return controller::KestroMotorController::create(serialport, torso.take_neck_transport());
     };
-    auto loop = KestroControlLoop::start(config, factory);
+    auto loop = KestroControlLoop::start(*config, factory);
     if (!loop) {
         state.SkipWithError(to_string(loop.error()).c_str());
         return;
