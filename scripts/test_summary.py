@@ -1,9 +1,11 @@
-"""Prints one closing line, "tests: N passed, N failed", from a meson test log."""
+"""Prints one closing line, "<label>: N passed, N failed, N skipped", from a meson test log."""
 import json
 import sys
 
+log_path = sys.argv[1]
+label = sys.argv[2] if len(sys.argv) > 2 else "tests"
 passed = failed = skipped = 0
-with open(sys.argv[1], encoding="utf-8") as log:
+with open(log_path, encoding="utf-8") as log:
     for line in log:
         result = json.loads(line)["result"]
         if result in ("OK", "EXPECTEDFAIL"):
@@ -12,4 +14,4 @@ with open(sys.argv[1], encoding="utf-8") as log:
             skipped += 1
         else:
             failed += 1
-print(f"tests: {passed} passed, {failed} failed, {skipped} skipped")
+print(f"{label}: {passed} passed, {failed} failed, {skipped} skipped")
