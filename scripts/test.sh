@@ -36,5 +36,5 @@ meson compile -C "$build"
 
 status=0
 meson test -C "$build" --print-errorlogs || status=$?
-python3 scripts/test_summary.py "$build/meson-logs/testlog.json" "tests ($build)"
+python3 scripts/test_summary.py "$build/meson-logs/testlog.json" "$build"
 exit $status
