@@ -63,6 +63,9 @@ TEST_F(ProtocolHandlerTest, SyncReadFailsWholeOnAnyBadReply) {
     EXPECT_EQ(handler_.sync_read(port(), ids, PRESENT_POSITION, 2).error().to_string(),
               "Parsing error");
     model().set_sync_read_reversed(false);
+    // Servo 1's reply, sent second, is still on its way; once it has landed the next
+    // transaction drains it. (Arriving after that drain, it would take servo 2's slot.)
+    wait_for_input(8);
 
     model().set_silent(2, true);
     auto silent = handler_.sync_read(port(), ids, PRESENT_POSITION, 2);
@@ -99,17 +102,27 @@ TEST_F(ProtocolHandlerTest, StrayBytesAreDrainedBeforeSending) {
 }
 
 TEST_F(ProtocolHandlerTest, ContinuousNoiseGivesTimeoutErrorWithoutSending) {
+    // The noise is only continuous while the simulator thread gets the processor every few
+    // milliseconds; on a loaded machine a gap can let one ping through, so a few tries are
+    // allowed. Every failure, though, must be the drain giving up without sending.
     bus_->set_continuous_stray_bytes(true);
     wait_for_input(1);
-    const auto start = steady_clock::now();
-    auto pinged = handler_.ping(port(), 1);
-    const auto took = steady_clock::now() - start;
+    bool gave_up = false;
+    for (int attempt = 0; attempt < 5 && !gave_up; ++attempt) {
+        const std::size_t requests_before = model().requests().size();
+        const auto start = steady_clock::now();
+        auto pinged = handler_.ping(port(), 1);
+        const auto took = steady_clock::now() - start;
+        if (pinged) continue;
+        EXPECT_EQ(pinged.error().to_string(), "Timeout error");
+        EXPECT_EQ(pinged.error().io_error(), nullptr);
+        EXPECT_GE(took, 3 * FeetechProtocolHandler::DRAIN_PAUSE);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(model().requests().size(), requests_before) << "nothing may be sent";
+        gave_up = true;
+    }
     bus_->set_continuous_stray_bytes(false);
-    ASSERT_FALSE(pinged);
-    EXPECT_EQ(pinged.error().to_string(), "Timeout error");
-    EXPECT_EQ(pinged.error().io_error(), nullptr);
-    EXPECT_GE(took, 3 * FeetechProtocolHandler::DRAIN_PAUSE);
-    EXPECT_TRUE(model().requests().empty());
+    EXPECT_TRUE(gave_up);
 }
 
 TEST_F(ProtocolHandlerTest, AReplyWithoutHeaderFailsAfterItsFirstFourBytes) {

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds the Python module for one interpreter and tests it: the pytest suite against the
+# simulated torso and, for Debian's own interpreter, the type stub (mypy's stubtest) and
+# `pip install .` in a virtual environment. The last line of output is pytest's summary.
+# Usage: scripts/test-python.sh [PYTHON]     (default: Debian's python3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+packages=(python3-pytest python3-mypy python3-numpy python3-mesonpy python3-venv python3-dev)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+debian_python=/usr/bin/python3
+python=$(command -v "${1:-$debian_python}")
+tag=$("$python" -c 'import sys; print(f"{sys.version_info[0]}{sys.version_info[1]}")')
+build=build-py$tag
+
+# Another interpreter (pyenv's 3.13, say) has neither pytest nor the distutils that Meson 1.0
+# asks the interpreter about. A virtual environment of it borrows both from Debian's packages,
+# which are pure Python: pytest, and setuptools' copy of distutils.
+if ! "$python" -c 'import pytest, distutils.command.install' 2>/dev/null; then
+    venv=$repo/$build/venv
+    if [[ ! -x $venv/bin/python ]]; then
+        "$python" -m venv --without-pip "$venv"
+        site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
+        debian_site=$("$debian_python" -c 'import os, pytest; print(os.path.dirname(os.path.dirname(pytest.__file__)))')
+        printf '%s\nimport _distutils_hack; _distutils_hack.add_shim()\n' "$debian_site" \
+            > "$site/debian-pure-python.pth"
+    fi
+    python=$venv/bin/python
+fi
+
+setup_args=(-Dpython="$python" -Dtests=disabled -Dbenchmarks=disabled --werror)
+if [[ -f $build/build.ninja ]]; then
+    meson setup --reconfigure "$build" "${setup_args[@]}" >/dev/null
+else
+    meson setup "$build" "${setup_args[@]}" >/dev/null
+fi
+suffix=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX").removesuffix(".so"))')
+meson compile -C "$build" -j 2 "kestro_motor_controller$suffix" kestro-torso-sim kestro_can_preload >/dev/null
+
+run=$(mktemp -d)
+trap 'rm -rf "$run"' EXIT
+status=0
+
+if [[ $tag == $("$debian_python" -c 'import sys; print(f"{sys.version_info[0]}{sys.version_info[1]}")') ]]; then
+    # stubtest imports the built module and compares it with the stub beside its sources.
+    if ! (cd "$run" && MYPYPATH=$repo/src/bindings PYTHONPATH=$repo/$build/src/bindings \
+            "$debian_python" -m mypy.stubtest --cache-dir "$run/mypy-cache" kestro_motor_controller \
+            >"$run/stubtest.log" 2>&1); then
+        cat "$run/stubtest.log"
+        echo "stubtest: FAILED"
+        status=1
+    fi
+
+    # The package as a user installs it: meson-python builds the wheel with the Debian
+    # packages of the build system, so no index is needed.
+    "$debian_python" -m venv --system-site-packages "$run/venv"
+    if ! "$run/venv/bin/python" -m pip install --no-build-isolation --no-deps --no-index "$repo" \
+            >"$run/pip.log" 2>&1 ||
+       ! (cd "$run" && "$run/venv/bin/python" -c '
+import os, kestro_motor_controller as k
+here = os.path.dirname(k.__file__)
+assert os.path.isfile(os.path.join(here, "kestro_motor_controller.pyi")), "no stub beside the module"
+assert k.KestroMotorController.__name__ == "KestroMotorController"
+' >>"$run/pip.log" 2>&1); then
+        cat "$run/pip.log"
+        echo "pip install: FAILED"
+        status=1
+    fi
+fi
+
+# The interpreter starts with the CAN preload library, so that the module reaches the
+# simulated neck through its ordinary SocketCAN calls on interface can0.
+env PYTHONPATH="$repo/$build/src/bindings" \
+    LD_PRELOAD="$repo/$build/sim/can_preload/libkestro_can_preload.so" \
+    KESTRO_CAN_PRELOAD="can0=$run/neck.sock" \
+    KESTRO_TORSO_SIM="$repo/$build/sim/torso/kestro-torso-sim" \
+    "$python" -m pytest -p no:cacheprovider -q tests/python || status=$?
+exit $status
