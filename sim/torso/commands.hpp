@@ -1,0 +1,119 @@
+// The control commands read on standard input, one per line, as values: tests script faults
+// with them while the simulator runs (see README.md for the list).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "common/result.hpp"
+
+namespace kestro::sim::torso::command {
+
+using std::chrono::milliseconds;
+
+// Servo ids 1 to 7 or motor ids 1 to 3; "all" names every one in order.
+using Ids = std::vector<std::uint16_t>;
+
+enum class ServoFault { Silent, CorruptChecksum };
+enum class MotorFault { Silent, ModeLocked, Stuck };
+enum class ServoReading { Position, Goal, Torque };
+
+struct ServoFaultSwitch {
+    Ids ids;
+    ServoFault fault;
+    bool on;
+    bool operator==(const ServoFaultSwitch&) const = default;
+};
+struct ServoDelay {
+    Ids ids;
+    milliseconds delay;
+    bool operator==(const ServoDelay&) const = default;
+};
+// Holds the voltage there: a ramp in progress stops.
+struct ServoVoltage {
+    Ids ids;
+    std::uint8_t raw;
+    bool operator==(const ServoVoltage&) const = default;
+};
+struct SupplyRampTo {
+    std::uint8_t raw;
+    milliseconds over;
+    bool operator==(const SupplyRampTo&) const = default;
+};
+struct RegisterWrite {
+    std::uint8_t id;
+    std::uint8_t address;
+    std::uint8_t value;
+    bool operator==(const RegisterWrite&) const = default;
+};
+struct RegisterRead {
+    std::uint8_t id;
+    std::uint8_t address;
+    bool operator==(const RegisterRead&) const = default;
+};
+struct ServoQuery {
+    std::uint8_t id;
+    ServoReading reading;
+    bool operator==(const ServoQuery&) const = default;
+};
+// Turns the shaft by hand: the servo then reports `counts` (0 to 4095).
+struct ServoPlace {
+    std::uint8_t id;
+    int counts;
+    bool operator==(const ServoPlace&) const = default;
+};
+struct StrayBytes {
+    unsigned count;
+    bool operator==(const StrayBytes&) const = default;
+};
+struct ContinuousStray {
+    bool on;
+    bool operator==(const ContinuousStray&) const = default;
+};
+struct MotorFaultSwitch {
+    Ids ids;
+    MotorFault fault;
+    bool on;
+    bool operator==(const MotorFaultSwitch&) const = default;
+};
+struct MotorDelay {
+    Ids ids;
+    milliseconds delay;
+    bool operator==(const MotorDelay&) const = default;
+};
+struct MotorPlace {
+    std::uint16_t id;
+    double angle;
+    int turns;
+    bool operator==(const MotorPlace&) const = default;
+};
+struct MotorState {
+    std::uint16_t id;
+    bool operator==(const MotorState&) const = default;
+};
+struct ForeignFrames {
+    unsigned count;
+    bool operator==(const ForeignFrames&) const = default;
+};
+struct Requests {
+    bool clear;
+    bool operator==(const Requests&) const = default;
+};
+struct Quit {
+    bool operator==(const Quit&) const = default;
+};
+
+using Command =
+    std::variant<ServoFaultSwitch, ServoDelay, ServoVoltage, SupplyRampTo, RegisterWrite,
+                 RegisterRead, ServoQuery, ServoPlace, StrayBytes, ContinuousStray,
+                 MotorFaultSwitch, MotorDelay, MotorPlace, MotorState, ForeignFrames, Requests,
+                 Quit>;
+
+// The command on `line`, or why it is none (the text of the "error:" answer).
+Result<Command, std::string> parse(std::string_view line);
+
+}  // namespace kestro::sim::torso::command

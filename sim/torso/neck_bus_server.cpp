@@ -1,0 +1,94 @@
+#include "sim/torso/neck_bus_server.hpp"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+
+namespace kestro::sim::torso {
+
+NeckBusServer::NeckBusServer(DamiaoBusModel& model, Trace& trace, UniqueFd listener, UniqueFd can)
+    : model_(model),
+      trace_(trace),
+      listener_(std::move(listener)) {
+    if (can) parties_.push_back(Party{std::move(can), false});
+    thread_ = std::thread([this] { serve(); });
+}
+
+NeckBusServer::~NeckBusServer() {
+    stop_.raise();
+    thread_.join();
+}
+
+void NeckBusServer::serve() {
+    std::vector<pollfd> watched;
+    for (;;) {
+        watched.assign({pollfd{stop_.fd(), POLLIN, 0}, pollfd{listener_.get(), POLLIN, 0}});
+        for (const Party& party : parties_) watched.push_back(pollfd{party.fd.get(), POLLIN, 0});
+        if (::poll(watched.data(), watched.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (watched[0].revents != 0) return;
+        if (watched[1].revents & POLLIN) accept_client();
+        // From the back, so that dropping a client leaves the indices still to visit intact.
+        for (std::size_t i = watched.size() - 2; i-- > 0;) {
+            if (watched[i + 2].revents != 0 && !receive(i)) {
+                parties_.erase(parties_.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+    }
+}
+
+void NeckBusServer::accept_client() {
+    UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (client) parties_.push_back(Party{std::move(client), true});
+}
+
+bool NeckBusServer::receive(std::size_t index) {
+    std::array<std::uint8_t, bus_record::fd_size + 1> buffer;
+    const int fd = parties_[index].fd.get();
+    const ssize_t size = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (size > 0) {
+        on_record(fd, std::span(buffer).first(static_cast<std::size_t>(size)));
+        return true;
+    }
+    // A CAN socket reports bus errors through recv and stays usable; a client that has gone
+    // reads as the end of the stream.
+    const bool gone = size == 0 || (errno != EAGAIN && errno != EINTR);
+    return !(gone && parties_[index].connection);
+}
+
+void NeckBusServer::on_record(int from, std::span<const std::uint8_t> record) {
+    trace_.can(Direction::ToSim, record);
+    send_all(record, from);
+    const std::optional<BusFrame> frame = bus_record::unpack(record);
+    if (!frame) return;
+    const DamiaoBusModel::Reply reply = model_.handle(*frame, DamiaoBusModel::Clock::now());
+    if (reply.frames.empty()) return;
+    if (reply.delay > std::chrono::nanoseconds::zero() && !pause(reply.delay)) return;
+    for (const BusFrame& answer : reply.frames) {
+        const std::vector<std::uint8_t> out = bus_record::pack(answer);
+        trace_.can(Direction::FromSim, out);
+        send_all(out, -1);
+    }
+}
+
+void NeckBusServer::send_all(std::span<const std::uint8_t> record, int except) {
+    for (const Party& party : parties_) {
+        // Never waits: a party that does not read loses frames, as a full CAN socket does.
+        if (party.fd.get() != except) {
+            (void)::send(party.fd.get(), record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+    }
+}
+
+bool NeckBusServer::pause(std::chrono::nanoseconds delay) const {
+    pollfd wake{stop_.fd(), POLLIN, 0};
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(delay);
+    return ::poll(&wake, 1, static_cast<int>(wait.count())) == 0;
+}
+
+}  // namespace kestro::sim::torso

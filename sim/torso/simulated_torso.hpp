@@ -1,0 +1,54 @@
+// The whole simulated torso as the options ask for it: the seven servos of the motor layout on
+// a pseudo-terminal (ids 1 to 4 the SM40BL arm servos, 5 to 7 the STS3025BL nose servos, which
+// share one register map here), the three neck motors with their layout's ranges and start
+// positions, and everything through which clients reach them. Everything it made is removed
+// again when it is destroyed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "sim/damiao/damiao_bus_model.hpp"
+#include "sim/feetech/pty_bus.hpp"
+#include "sim/torso/endpoints.hpp"
+#include "sim/torso/neck_bus_server.hpp"
+#include "sim/torso/options.hpp"
+#include "sim/torso/serial_trace_relay.hpp"
+#include "sim/torso/supply_ramp.hpp"
+#include "sim/torso/trace.hpp"
+
+namespace kestro::sim::torso {
+
+inline constexpr std::array<std::uint8_t, 7> SERVO_IDS{1, 2, 3, 4, 5, 6, 7};
+inline constexpr std::array<std::uint16_t, 3> MOTOR_IDS{1, 2, 3};
+
+class SimulatedTorso {
+public:
+    // Throws std::runtime_error when something the options ask for cannot be set up.
+    SimulatedTorso(const Options& options, Trace& trace);
+    SimulatedTorso(const SimulatedTorso&) = delete;
+    SimulatedTorso& operator=(const SimulatedTorso&) = delete;
+
+    // The serial device clients open as their servo bus.
+    const std::string& serial_device() const;
+
+    FeetechBusModel& servos() { return servo_bus_->model(); }
+    FeetechPtyBus& serial_line() { return *servo_bus_; }
+    SupplyRamp& supply() { return supply_; }
+    DamiaoBusModel& neck() { return neck_; }
+
+private:
+    // Declared in the order of building; destruction stops the servers before the models.
+    std::unique_ptr<FeetechPtyBus> servo_bus_;
+    DamiaoBusModel neck_;
+    SupplyRamp supply_;
+    std::unique_ptr<SerialTraceRelay> trace_relay_;
+    std::optional<RemoveAtExit> serial_link_;
+    std::optional<RemoveAtExit> can_socket_file_;
+    std::unique_ptr<NeckBusServer> neck_server_;
+};
+
+}  // namespace kestro::sim::torso

@@ -1,0 +1,244 @@
+// End to end: the unmodified torso controller against kestro-torso-sim running as a separate
+// process, over the simulator's pseudo-terminal and, for the neck, through the preload library
+// (this test runs with LD_PRELOAD and KESTRO_CAN_PRELOAD set), exactly as a robot developer's
+// code would run on a machine without CAN.
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "sim/torso/tests/sim_process.hpp"
+#include "src/controller/controller.hpp"
+
+namespace kestro::sim::torso {
+namespace {
+
+using namespace std::chrono_literals;
+using controller::KestroMotorController;
+using testing::SimProcess;
+using Clock = std::chrono::steady_clock;
+
+constexpr double two_pi = 6.283185307179586;
+
+// Counts a servo reports for `radians` (2048 = 0 rad, 4096 per turn).
+double counts(double radians) { return 2048 + radians * 4096 / two_pi; }
+
+class TorsoE2e : public ::testing::Test {
+protected:
+    // Starts the simulator with `extra` options and a controller on it.
+    void start(std::vector<std::string> extra = {}) {
+        const auto setting = testing::preload_setting();
+        ASSERT_FALSE(setting.ifname.empty()) << "run through meson: KESTRO_CAN_PRELOAD is unset";
+        ifname_ = setting.ifname;
+        extra.insert(extra.begin(), {"--can-socket", setting.socket_path});
+        sim_.emplace(extra);
+        ASSERT_TRUE(sim_->ready()) << "kestro-torso-sim (KESTRO_TORSO_SIM) did not get ready";
+        controller_ = connect();
+    }
+
+    // A simulator that did not stop cleanly (a sanitizer finding in it, for one) fails the test.
+    void TearDown() override {
+        controller_.reset();
+        if (sim_) {
+            EXPECT_EQ(sim_->stop(), 0) << "kestro-torso-sim exit status";
+        }
+    }
+
+    std::optional<KestroMotorController> connect(bool with_servos = true) {
+        auto created = KestroMotorController::create(
+            with_servos ? std::optional(sim_->serial_device()) : std::nullopt, ifname_);
+        EXPECT_TRUE(created) << created.error().message();
+        if (!created) return std::nullopt;
+        return std::move(*created);
+    }
+
+    std::string command(const std::string& line) { return sim_->command(line); }
+    KestroMotorController& controller() { return *controller_; }
+
+    // Group writes get no reply, so the servos may take them in after the call returns: asks
+    // `line` until the answer is `expected`, for at most 1 s; gives the last answer.
+    std::string eventually(const std::string& line, const std::string& expected) {
+        const auto deadline = Clock::now() + 1s;
+        std::string answer = command(line);
+        while (answer != expected && Clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+            answer = command(line);
+        }
+        return answer;
+    }
+
+    // Polls the simulator until servo `id` reports `target` counts (±2), for at most 2 s.
+    bool servo_reaches(int id, double target) {
+        const auto deadline = Clock::now() + 2s;
+        for (;;) {
+            const std::string answer = command("servo " + std::to_string(id) + " position");
+            if (answer.starts_with("ok ") && std::fabs(std::stod(answer.substr(3)) - target) <= 2) {
+                return true;
+            }
+            if (Clock::now() > deadline) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+
+    std::string ifname_;
+    std::optional<SimProcess> sim_;
+    std::optional<KestroMotorController> controller_;
+};
+
+TEST_F(TorsoE2e, FindsEveryMotorReadsThemAndReportsScriptedFaults) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_TRUE(controller().check_missing_ids().empty());
+    EXPECT_TRUE(controller().check_missing_neck_motors().empty());
+    auto positions = controller().read_all_positions();
+    ASSERT_TRUE(positions) << positions.error().message();
+    for (double p : *positions) EXPECT_NEAR(p, 0.0, 1e-9);
+    auto voltages = controller().read_all_voltages();
+    ASSERT_TRUE(voltages) << voltages.error().message();
+    for (auto v : *voltages) EXPECT_EQ(v, 120);
+
+    EXPECT_EQ(command("servo 3 silent on"), "ok");
+    EXPECT_EQ(command("motor 2 silent on"), "ok");
+    EXPECT_EQ(controller().check_missing_ids(), (std::vector<std::uint8_t>{3}));
+    EXPECT_EQ(controller().check_missing_neck_motors(), (std::vector<std::string>{"neck_pitch"}));
+    EXPECT_EQ(command("servo 3 silent off"), "ok");
+    EXPECT_EQ(command("motor 2 silent off"), "ok");
+
+    EXPECT_EQ(command("servo 6 corrupt on"), "ok");
+    auto corrupted = controller().read_all_positions();
+    ASSERT_FALSE(corrupted);
+    EXPECT_EQ(corrupted.error().message(), "Checksum error");
+    EXPECT_EQ(command("servo 6 corrupt off"), "ok");
+
+    EXPECT_EQ(command("stray 5"), "ok");
+    // The terminal hands written bytes on a moment later; noise landing mid-reply would
+    // rightly fail the read.
+    std::this_thread::sleep_for(20ms);
+    auto drained = controller().read_all_positions();
+    EXPECT_TRUE(drained) << "a burst of noise is drained first: " << drained.error().message();
+    EXPECT_EQ(command("stray continuous on"), "ok");
+    std::this_thread::sleep_for(20ms);  // noise already waiting when the read begins
+    auto noisy = controller().read_all_positions();
+    ASSERT_FALSE(noisy);
+    EXPECT_EQ(noisy.error().message(), "Timeout error");
+    EXPECT_EQ(command("stray continuous off"), "ok");
+
+    EXPECT_EQ(command("servo all voltage 95"), "ok");
+    voltages = controller().read_all_voltages();
+    ASSERT_TRUE(voltages) << voltages.error().message();
+    for (auto v : *voltages) EXPECT_EQ(v, 95);
+}
+
+TEST_F(TorsoE2e, SupplyRampsUpFromALowStartUnlessHeldLow) {
+    ASSERT_NO_FATAL_FAILURE(start({"--voltage", "60", "--ramp", "300"}));
+    auto early = controller().read_all_voltages();
+    ASSERT_TRUE(early) << early.error().message();
+    EXPECT_LT((*early)[0], 110);
+    EXPECT_EQ(eventually("servo 7 get 62", "ok 120"), "ok 120");
+
+    EXPECT_EQ(command("servo all ramp 60 10000"), "ok");
+    EXPECT_EQ(command("servo all voltage 90"), "ok");
+    std::this_thread::sleep_for(50ms);
+    auto held = controller().read_all_voltages();
+    ASSERT_TRUE(held) << held.error().message();
+    for (auto v : *held) EXPECT_EQ(v, 90) << "a held voltage stops the ramp";
+}
+
+TEST_F(TorsoE2e, ServosReachTheGoalsOnlyWithTorqueOn) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    const std::array<double, 7> goals{0.5, -0.5, 0.25, -1.0, 0.1, -0.1, 0.3};
+    ASSERT_TRUE(controller().set_all_goal_positions(goals));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(command("servo 1 position"), "ok 2048") << "no torque, no motion";
+
+    ASSERT_TRUE(controller().set_all_torque(true));
+    auto torque = controller().is_torque_enabled();
+    ASSERT_TRUE(torque && *torque);
+    EXPECT_EQ(eventually("servo 7 torque", "ok 1"), "ok 1");
+    for (int id = 1; id <= 7; ++id) {
+        EXPECT_TRUE(servo_reaches(id, counts(goals[id - 1])))
+            << "servo " << id << ": " << command("servo " + std::to_string(id) + " position");
+    }
+    auto positions = controller().read_all_positions();
+    ASSERT_TRUE(positions) << positions.error().message();
+    for (std::size_t i = 0; i < 7; ++i) EXPECT_NEAR((*positions)[i], goals[i], 0.005) << i;
+
+    ASSERT_TRUE(controller().set_all_torque(false));
+    EXPECT_EQ(eventually("servo 7 torque", "ok 0"), "ok 0");
+}
+
+TEST_F(TorsoE2e, NeckEnablesAndHomesFromAMultiTurnStart) {
+    // Whole turns away, as after a power cycle; within the ±12.5 rad an MIT frame can carry.
+    ASSERT_NO_FATAL_FAILURE(start({"--neck-turns", "1,-1,1", "--neck-angles", "0.3,-0.2,-0.1"}));
+    auto start_positions = controller().read_neck_positions();
+    ASSERT_TRUE(start_positions) << start_positions.error().message();
+    EXPECT_NEAR((*start_positions)[0], two_pi + 0.3, 0.001);
+    EXPECT_NEAR((*start_positions)[1], -two_pi - 0.2, 0.001);
+    EXPECT_NEAR((*start_positions)[2], two_pi - 0.1, 0.001);
+
+    ASSERT_TRUE(controller().enable_neck(true));
+    EXPECT_EQ(command("motor 2 state").substr(0, 2), "ok");
+    EXPECT_NE(command("motor 2 state").find("enabled=1 mode=1"), std::string::npos);
+
+    auto homed = controller().neck_home(2.0, 0.01, std::nullopt, std::nullopt);
+    ASSERT_TRUE(homed) << homed.error().message();
+    const std::array<double, 3> zeros{two_pi, -two_pi, two_pi};
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR((*homed)[i], zeros[i], 0.01) << i;
+
+    // A second client (as a control loop would be) shares the bus with the first.
+    auto second = connect(false);
+    ASSERT_TRUE(second);
+    auto seen = second->read_neck_positions();
+    ASSERT_TRUE(seen) << seen.error().message();
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR((*seen)[i], zeros[i], 0.01) << i;
+}
+
+TEST_F(TorsoE2e, ArmHomeCalibrationSurvivesAReboot) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    const std::array<int, 4> pose{2548, 1748, 3000, 1000};
+    for (int id = 1; id <= 4; ++id) {
+        EXPECT_EQ(command("servo " + std::to_string(id) + " place " + std::to_string(pose[id - 1])),
+                  "ok");
+    }
+    auto home = controller().set_arm_home(0.01);
+    ASSERT_TRUE(home) << home.error().message();
+    for (double p : *home) EXPECT_NEAR(p, 0.0, 0.01);
+    EXPECT_EQ(command("servo 1 get 55"), "ok 1") << "EEPROM locked again";
+    EXPECT_NE(command("servo 1 get 31"), "ok 0") << "the offset is in place";
+
+    EXPECT_EQ(command("requests clear"), "ok");
+    ASSERT_TRUE(controller().reboot(2s));
+    EXPECT_NE(command("requests").find(" reboot=7 "), std::string::npos);
+    auto after = controller().read_all_positions();
+    ASSERT_TRUE(after) << after.error().message();
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR((*after)[i], 0.0, 0.01) << i;
+
+    EXPECT_EQ(command("servo 5 silent on"), "ok");
+    auto silent = controller().reboot(300ms);
+    ASSERT_FALSE(silent);
+    EXPECT_EQ(silent.error().message(),
+              "Some motors did not respond after reboot ([\"nose_top\"] - ids: [5])");
+}
+
+TEST_F(TorsoE2e, StopsCleanlyAndRemovesWhatItMade) {
+    const auto setting = testing::preload_setting();
+    const std::filesystem::path link = setting.socket_path + ".serial";
+    ASSERT_NO_FATAL_FAILURE(start({"--serial-link", link.string()}));
+    EXPECT_EQ(std::filesystem::read_symlink(link), sim_->serial_device());
+    controller_.reset();  // the serial port is for one client at a time
+    auto through_link = KestroMotorController::create(link.string(), ifname_);
+    ASSERT_TRUE(through_link) << through_link.error().message();
+    EXPECT_TRUE(through_link->check_missing_ids().empty());
+
+    EXPECT_EQ(sim_->stop(), 0);
+    struct stat status {};
+    EXPECT_NE(::lstat(link.c_str(), &status), 0) << "serial link left behind";
+    EXPECT_NE(::lstat(setting.socket_path.c_str(), &status), 0) << "socket left behind";
+    EXPECT_FALSE(through_link->read_neck_positions()) << "the bus has gone with the simulator";
+}
+
+}  // namespace
+}  // namespace kestro::sim::torso

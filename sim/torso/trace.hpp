@@ -1,0 +1,37 @@
+// The --trace log: one line on standard error per servo packet and CAN frame, stamped with
+// the time since start and the direction ("host>sim" toward the simulator, "sim>host" from
+// it), so that users can follow what their code really put on the buses.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string_view>
+
+#include "sim/damiao/bus_frame.hpp"
+
+namespace kestro::sim::torso {
+
+enum class Direction { ToSim, FromSim };
+
+class Trace {
+public:
+    explicit Trace(bool enabled) : enabled_(enabled) {}
+
+    bool enabled() const { return enabled_; }
+    // Bytes of the serial line, one line per packet (a run of bytes outside any packet is
+    // shown as noise).
+    void serial(Direction direction, std::span<const std::uint8_t> bytes);
+    // One CAN frame record; a record that is no frame is shown raw.
+    void can(Direction direction, std::span<const std::uint8_t> record);
+
+private:
+    void line(std::string_view bus, Direction direction, std::string_view text);
+
+    bool enabled_;
+    std::mutex mutex_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace kestro::sim::torso
