@@ -21,6 +21,8 @@ FeetechSimServo::FeetechSimServo(std::uint8_t id) {
     memory_[feetech_address::ID] = id;
     memory_[feetech_address::LOCK] = 1;
     memory_[feetech_address::PRESENT_VOLTAGE] = DEFAULT_VOLTAGE;
+    memory_[feetech_address::GAIN_P] = 32;
+    memory_[feetech_address::GAIN_D] = 32;
     set_word(feetech_address::GOAL_POSITION, CENTRE);
 }
 

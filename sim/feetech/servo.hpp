@@ -13,6 +13,10 @@ namespace kestro::sim {
 // The addresses the model gives a meaning to; every other byte is plain memory.
 namespace feetech_address {
 inline constexpr std::uint8_t ID = 5;
+// Position-loop gains: P, D, I in this order.
+inline constexpr std::uint8_t GAIN_P = 21;
+inline constexpr std::uint8_t GAIN_D = 22;
+inline constexpr std::uint8_t GAIN_I = 23;
 inline constexpr std::uint8_t OFFSET = 31;  // 2 bytes, sign-magnitude, bit 11 = negative
 inline constexpr std::uint8_t TORQUE_ENABLE = 40;
 inline constexpr std::uint8_t GOAL_POSITION = 42;  // 2 bytes, signed
@@ -30,7 +34,8 @@ public:
     static constexpr int CENTRE = 2048;
     static constexpr std::uint8_t DEFAULT_VOLTAGE = 120;  // 12.0 V
 
-    // Powered up: centred, torque off, EEPROM locked, 12.0 V supply, offset 0.
+    // Powered up: centred, torque off, EEPROM locked, 12.0 V supply, offset 0, gains P 32,
+    // D 32, I 0.
     explicit FeetechSimServo(std::uint8_t id);
 
     // With torque on, moves the shaft toward the goal by at most `counts_per_second` × elapsed.
