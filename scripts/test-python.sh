@@ -2,7 +2,9 @@
 # Builds the Python module for one interpreter and tests it: the pytest suite against the
 # simulated torso and, for Debian's own interpreter, the type stub (mypy's stubtest) and
 # `pip install .` in a virtual environment. The last line of output is pytest's summary.
-# Usage: scripts/test-python.sh [PYTHON]     (default: Debian's python3)
+# Usage: scripts/test-python.sh [PYTHON]
+#   PYTHON: a command, a path, or a version such as 3.13 (looked up among pyenv's versions
+#   first); default: Debian's python3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -21,7 +23,20 @@ if ((${#missing[@]})); then
 fi
 
 debian_python=/usr/bin/python3
-python=$(command -v "${1:-$debian_python}")
+
+interpreter() {
+    local wanted=$1
+    if [[ $wanted =~ ^[0-9]+\.[0-9]+$ ]]; then
+        if command -v pyenv >/dev/null; then
+            for candidate in "$(pyenv root)"/versions/"$wanted"*/bin/python"$wanted"; do
+                [[ -x $candidate ]] && { echo "$candidate"; return; }
+            done
+        fi
+        wanted=python$wanted
+    fi
+    command -v "$wanted"
+}
+python=$(interpreter "${1:-$debian_python}")
 tag=$("$python" -c 'import sys; print(f"{sys.version_info[0]}{sys.version_info[1]}")')
 build=build-py$tag
 
@@ -56,7 +71,7 @@ status=0
 if [[ $tag == $("$debian_python" -c 'import sys; print(f"{sys.version_info[0]}{sys.version_info[1]}")') ]]; then
     # stubtest imports the built module and compares it with the stub beside its sources.
     if ! (cd "$run" && MYPYPATH=$repo/src/bindings PYTHONPATH=$repo/$build/src/bindings \
-            "$debian_python" -m mypy.stubtest --cache-dir "$run/mypy-cache" kestro_motor_controller \
+            "$debian_python" -m mypy.stubtest kestro_motor_controller \
             >"$run/stubtest.log" 2>&1); then
         cat "$run/stubtest.log"
         echo "stubtest: FAILED"
@@ -64,11 +79,14 @@ if [[ $tag == $("$debian_python" -c 'import sys; print(f"{sys.version_info[0]}{s
     fi
 
     # The package as a user installs it: meson-python builds the wheel with the Debian
-    # packages of the build system, so no index is needed.
-    "$debian_python" -m venv --system-site-packages "$run/venv"
-    if ! "$run/venv/bin/python" -m pip install --no-build-isolation --no-deps --no-index "$repo" \
-            >"$run/pip.log" 2>&1 ||
-       ! (cd "$run" && "$run/venv/bin/python" -c '
+    # packages of the build system, so no index is needed. The environment and the build
+    # directory are kept, so that later runs rebuild only what changed; meson-python leaves
+    # its machine file in the source tree, which is removed again.
+    pip_build=$repo/build-pip
+    [[ -x $pip_build/venv/bin/python ]] || "$debian_python" -m venv --system-site-packages "$pip_build/venv"
+    if ! "$pip_build/venv/bin/python" -m pip install --no-build-isolation --no-deps --no-index \
+            --config-settings=builddir="$pip_build/meson" "$repo" >"$run/pip.log" 2>&1 ||
+       ! (cd "$run" && "$pip_build/venv/bin/python" -c '
 import os, kestro_motor_controller as k
 here = os.path.dirname(k.__file__)
 assert os.path.isfile(os.path.join(here, "kestro_motor_controller.pyi")), "no stub beside the module"
@@ -78,6 +96,7 @@ assert k.KestroMotorController.__name__ == "KestroMotorController"
         echo "pip install: FAILED"
         status=1
     fi
+    rm -f "$repo/.mesonpy-native-file.ini"
 fi
 
 # The interpreter starts with the CAN preload library, so that the module reaches the
@@ -86,5 +105,6 @@ env PYTHONPATH="$repo/$build/src/bindings" \
     LD_PRELOAD="$repo/$build/sim/can_preload/libkestro_can_preload.so" \
     KESTRO_CAN_PRELOAD="can0=$run/neck.sock" \
     KESTRO_TORSO_SIM="$repo/$build/sim/torso/kestro-torso-sim" \
-    "$python" -m pytest -p no:cacheprovider -q tests/python || status=$?
+    "$python" -m pytest -p no:cacheprovider -q tests/python \
+    -W "ignore::DeprecationWarning:_pytest.assertion.rewrite" || status=$?
 exit $status

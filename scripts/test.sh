@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. On a fresh Debian 12 machine it first installs what
 # it needs. Usage: scripts/test.sh [--sanitize | --tsan]
-#   (default)   optimised build with debug info in build/, all tests
+#   (default)   optimised build with debug info in build/, all C++ tests, then the Python
+#               suite under Debian's python3 (3.11) and under pyenv's Python 3.13
 #   --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/, C++ tests
 #   --tsan      ThreadSanitizer build in build-tsan/, C++ tests
 set -euo pipefail
@@ -39,4 +40,9 @@ status=0
 # reply time-outs that a starved simulator thread could miss.
 meson test -C "$build" --print-errorlogs --num-processes 1 || status=$?
 python3 scripts/test_summary.py "$build/meson-logs/testlog.json" "$build"
+
+if [[ -z ${1:-} ]]; then
+    scripts/test-python.sh || status=$?
+    scripts/test-python.sh 3.13 || status=$?
+fi
 exit $status

@@ -1,5 +1,7 @@
 #include "src/control_loop/loop_thread.hpp"
 
+#include <cxxabi.h>
+
 #include <random>
 #include <vector>
 
@@ -116,6 +118,12 @@ private:
 void run(LoopTask task, LoopThreadEnd& end) {
     try {
         Loop(task).cycle();
+    } catch (const abi::__forced_unwind&) {
+        // The thread is being ended from outside (an interpreter that finalises ends a thread
+        // that asks it for its lock): that unwinding must go on, and it still releases the
+        // queue and the controller on its way out.
+        end.aborted = true;
+        throw;
     } catch (...) {
         // An internal fault ends the loop like a normal exit would: leaving here releases the
         // queue (so producers fail instead of waiting) and then the controller.

@@ -1,6 +1,8 @@
 // Control loops on a simulated torso, for tests.
 #pragma once
 
+#include <pthread.h>
+
 #include <atomic>
 #include <stdexcept>
 #include <thread>
@@ -14,14 +16,19 @@ namespace kestro::control_loop {
 
 using namespace std::chrono_literals;
 
-// A transport that can be made to fault mid-call, as a bug deep in a bus layer would.
+enum class Fault { None, Throw, ExitThread };
+
+// A transport that can be made to fail mid-call: by a fault, as a bug deep in a bus layer
+// would, or by ending the calling thread, as a finalising interpreter does to a thread that
+// asks for its lock.
 class FaultingTransport final : public can_motor::CanTransport {
 public:
-    FaultingTransport(std::unique_ptr<can_motor::CanTransport> inner, std::atomic<bool>& armed)
-        : inner_(std::move(inner)), armed_(armed) {}
+    FaultingTransport(std::unique_ptr<can_motor::CanTransport> inner, std::atomic<Fault>& fault)
+        : inner_(std::move(inner)), fault_(fault) {}
 
     Result<void, can_motor::CanError> send(const can_motor::CanFrame& frame) override {
-        if (armed_) throw std::logic_error("injected fault");
+        if (fault_ == Fault::Throw) throw std::logic_error("injected fault");
+        if (fault_ == Fault::ExitThread) pthread_exit(nullptr);
         return inner_->send(frame);
     }
     Result<can_motor::CanFrame, can_motor::CanError> recv(
@@ -31,7 +38,7 @@ public:
 
 private:
     std::unique_ptr<can_motor::CanTransport> inner_;
-    std::atomic<bool>& armed_;
+    std::atomic<Fault>& fault_;
 };
 
 class LoopFixture : public ::testing::Test {
@@ -58,7 +65,7 @@ protected:
         return [this](const std::optional<std::string>& serialport, const std::string&) {
             factory_calls_++;
             std::unique_ptr<can_motor::CanTransport> can = torso_.take_neck_transport();
-            can = std::make_unique<FaultingTransport>(std::move(can), fault_armed_);
+            can = std::make_unique<FaultingTransport>(std::move(can), fault_);
             return controller::KestroMotorController::create(serialport, std::move(can));
         };
     }
@@ -77,7 +84,7 @@ protected:
 
     controller::SimTorso torso_;
     int factory_calls_ = 0;
-    std::atomic<bool> fault_armed_{false};
+    std::atomic<Fault> fault_{Fault::None};
 };
 
 // Polls `condition` for up to two seconds.

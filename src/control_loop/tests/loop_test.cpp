@@ -205,7 +205,7 @@ TEST_F(Loop, PoisonedCellsAreReportedAndStillRead) {
 TEST_F(Loop, AFaultOnTheLoopThreadEndsItCleanlyAndIsReportedAtClose) {
     auto loop = start_ok(config(std::nullopt));
     ASSERT_TRUE(loop);
-    fault_armed_ = true;
+    fault_ = Fault::Throw;
     EXPECT_TRUE(eventually([&] { return !loop->send(command::EnableTorque{}); }))
         << "the queue closes when the thread ends";
     log::Capture::instance().take();
@@ -216,10 +216,23 @@ TEST_F(Loop, AFaultOnTheLoopThreadEndsItCleanlyAndIsReportedAtClose) {
     EXPECT_EQ(records[0].level, log::Level::Error);
 }
 
+TEST_F(Loop, ALoopThreadEndedFromOutsideReleasesEverythingAndIsReported) {
+    auto loop = start_ok(config(std::nullopt));
+    ASSERT_TRUE(loop);
+    fault_ = Fault::ExitThread;
+    EXPECT_TRUE(eventually([&] { return !loop->send(command::EnableTorque{}); }))
+        << "the queue closes when the thread ends";
+    log::Capture::instance().take();
+    loop->close();
+    auto records = log::Capture::instance().take();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].message, "Failed to join control loop thread: Any { .. }");
+}
+
 TEST_F(Loop, AFaultIsReportedWithThePoisonedHandleNote) {
     auto loop = start_ok(config(std::nullopt));
     ASSERT_TRUE(loop);
-    fault_armed_ = true;
+    fault_ = Fault::Throw;
     ControlLoopTestAccess::poison_thread_handle(*loop);
     log::Capture::instance().take();
     loop->close();

@@ -1,0 +1,314 @@
+// KestroPyControlLoop: a control loop started from Python. Commands go on the loop's queue and
+// return at once; requests wait for the loop thread's answer; queries copy the loop's last
+// published values. The class takes no lock of its own: the queue and the loop's cells do.
+#include <memory>
+
+#include "src/bindings/classes.hpp"
+#include "src/bindings/gil.hpp"
+#include "src/bindings/goal_check.hpp"
+#include "src/bindings/interpreter_exit.hpp"
+#include "src/bindings/method_table.hpp"
+#include "src/bindings/results.hpp"
+#include "src/control_loop/control_loop.hpp"
+
+namespace kestro::bindings {
+namespace {
+
+using control_loop::Bytes;
+using control_loop::KestroControlLoop;
+using control_loop::MotorCommand;
+using control_loop::MotorError;
+namespace command = control_loop::command;
+
+struct LoopObject {
+    PyObject_HEAD
+    // Shared with the exit hook, which closes loops still running when the interpreter exits.
+    std::shared_ptr<KestroControlLoop>* loop;
+};
+
+}  // namespace
+
+template <>
+struct Binding<KestroControlLoop> {
+    static constexpr const char* name = "KestroPyControlLoop";
+    static PyTypeObject* type() { return control_loop_type(); }
+
+    template <class Operation>
+    static PyObject* call(PyObject* self, Operation&& operation) {
+        return operation(**reinterpret_cast<LoopObject*>(self)->loop);
+    }
+};
+
+namespace {
+
+using controller::ARM_IDS;
+using controller::LEFT_ARM_IDS;
+using controller::NOSE_IDS;
+using controller::RIGHT_ARM_IDS;
+using L = KestroControlLoop;
+
+constexpr std::uint8_t PID_GAINS_ADDRESS = 21;  // P at 21, D at 22, I at 23
+
+std::string communication_error() {
+    return control_loop::to_string(control_loop::CommunicationError{});
+}
+
+// Puts `command` on the queue, waiting (without the interpreter lock) while the queue is full.
+// False once the loop has ended.
+bool queue(L& loop, MotorCommand command) {
+    return without_gil([&] { return loop.send(std::move(command)); });
+}
+
+// A command whose outcome Python never learns: None once queued.
+PyObject* send(L& loop, MotorCommand command) {
+    if (!queue(loop, std::move(command))) return raise(PyExc_RuntimeError, "channel closed");
+    return none();
+}
+
+PyObject* to_bytes(const Bytes& bytes) {
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                     static_cast<Py_ssize_t>(bytes.size()));
+}
+
+// A register read by the loop thread, waiting up to 1 s for its answer.
+Result<Bytes, MotorError> read_raw(L& loop, std::uint8_t id, std::uint8_t address,
+                                   std::uint8_t length) {
+    return without_gil([&] { return loop.async_read_raw_bytes(id, address, length); });
+}
+
+PyObject* name_ids(L& loop) {
+    PyObject* dict = PyDict_New();
+    if (dict == nullptr) return nullptr;
+    for (const auto& [name, id] : loop.motor_name_id()) {
+        PyObject* key =
+            PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+        PyObject* value = key != nullptr ? PyLong_FromLong(id) : nullptr;
+        const bool stored = value != nullptr && PyDict_SetItem(dict, key, value) == 0;
+        Py_XDECREF(key);
+        Py_XDECREF(value);
+        if (!stored) {
+            Py_DECREF(dict);
+            return nullptr;
+        }
+    }
+    return dict;
+}
+
+PyMethodDef* methods() {
+    static PyMethodDef table[] = {
+        method("close($self)\n--\n\nClose the control loop and release resources.",
+               [](L& l) {
+                   without_gil([&] { l.close(); });
+                   return none();
+               }),
+        method("get_motor_name_id($self)\n--\n\nGet the id/name motors used in this controller.",
+               [](L& l) { return name_ids(l); }),
+        method("get_last_position($self)\n--\n\nGet the last successfully read motor positions.",
+               [](L& l) {
+                   auto position = l.get_last_position();
+                   if (!position) {
+                       return raise(PyExc_RuntimeError, control_loop::to_string(position.error()));
+                   }
+                   return new_torso_position(*position);
+               }),
+        method("set_all_goal_positions($self, positions)\n--\n\nSet goal positions for all motors.",
+               [](L& l, TorsoGoals positions) {
+                   return send(l, command::SetAllGoalPositions{positions.value});
+               }),
+        method("set_left_arm_position($self, position)\n--\n\n"
+               "Set goal positions for the left arm (2 values: pitch, yaw).",
+               [](L& l, ServoGoals<LEFT_ARM_IDS> position) {
+                   return send(l, command::SetLeftArmPosition{position.values});
+               }),
+        method("set_right_arm_position($self, position)\n--\n\n"
+               "Set goal positions for the right arm (2 values: pitch, yaw).",
+               [](L& l, ServoGoals<RIGHT_ARM_IDS> position) {
+                   return send(l, command::SetRightArmPosition{position.values});
+               }),
+        method("set_arms_position($self, position)\n--\n\n"
+               "Set goal positions for both arms (4 values).",
+               [](L& l, ServoGoals<ARM_IDS> position) {
+                   return send(l, command::SetArmsPosition{position.values});
+               }),
+        method(
+            "set_nose_position($self, position)\n--\n\nSet goal positions for the nose (3 values).",
+            [](L& l, ServoGoals<NOSE_IDS> position) {
+                return send(l, command::SetNosePosition{position.values});
+            }),
+        method("set_neck_position($self, position)\n--\n\n"
+               "Set goal positions for the neck (3 values: yaw, pitch, roll).",
+               [](L& l, NeckGoals position) {
+                   return send(l, command::SetNeckPosition{position.values});
+               }),
+        method("set_neck_yaw_position($self, position)\n--\n\n",
+               [](L& l, NeckGoal<0> position) {
+                   return send(l, command::SetNeckYawPosition{position.value});
+               }),
+        method("set_neck_pitch_position($self, position)\n--\n\n",
+               [](L& l, NeckGoal<1> position) {
+                   return send(l, command::SetNeckPitchPosition{position.value});
+               }),
+        method("set_neck_roll_position($self, position)\n--\n\n",
+               [](L& l, NeckGoal<2> position) {
+                   return send(l, command::SetNeckRollPosition{position.value});
+               }),
+        method("enable_neck($self, enable)\n--\n\nEnable or disable the neck motors.",
+               [](L& l, bool enable) { return send(l, command::EnableNeck{enable}); }),
+        method("is_torque_enabled($self)\n--\n\nCheck torque enabled status.",
+               [](L& l) {
+                   auto enabled = l.is_torque_enabled();
+                   if (!enabled) {
+                       return raise(PyExc_RuntimeError, control_loop::to_string(enabled.error()));
+                   }
+                   return to_python(*enabled);
+               }),
+        method("enable_torque($self)\n--\n\nEnable torque on all motors.",
+               [](L& l) { return send(l, command::EnableTorque{}); }),
+        method(
+            "enable_torque_on_ids($self, ids)\n--\n\nEnable torque on ids.",
+            [](L& l, ByteList ids) { return send(l, command::EnableTorqueOnIds{std::move(ids)}); }),
+        method("disable_torque($self)\n--\n\nDisable torque on all motors.",
+               [](L& l) { return send(l, command::DisableTorque{}); }),
+        method("disable_torque_on_ids($self, ids)\n--\n\nDisable torque on ids.",
+               [](L& l, ByteList ids) {
+                   return send(l, command::DisableTorqueOnIds{std::move(ids)});
+               }),
+        method("enable_arms($self, enable)\n--\n\nEnable or disable the arm motors.",
+               [](L& l, bool enable) { return send(l, command::EnableArms{enable}); }),
+        method("enable_nose($self, enable)\n--\n\nEnable or disable the nose motors.",
+               [](L& l, bool enable) { return send(l, command::EnableNose{enable}); }),
+        method("get_stats($self)\n--\n\nGet the latest control loop statistics, if available.",
+               [](L& l) {
+                   auto stats = l.get_stats();
+                   return stats ? new_loop_stats(std::move(*stats)) : none();
+               }),
+        method("async_read_raw_bytes($self, id, addr, length)\n--\n\n"
+               "Perform an asynchronous raw read of motor bytes.",
+               [](L& l, std::uint8_t id, std::uint8_t addr, std::uint8_t length) {
+                   auto bytes = read_raw(l, id, addr, length);
+                   if (!bytes) {
+                       return raise(PyExc_RuntimeError, "Failed to read raw bytes: " +
+                                                            control_loop::to_string(bytes.error()));
+                   }
+                   return to_bytes(*bytes);
+               }),
+        method("async_write_raw_bytes($self, id, addr, data)\n--\n\n"
+               "Perform an asynchronous raw write of motor bytes.",
+               [](L& l, std::uint8_t id, std::uint8_t addr, ByteList data) {
+                   if (!queue(l, command::WriteRawBytes{id, addr, std::move(data)})) {
+                       return raise(PyExc_RuntimeError,
+                                    "Failed to write raw bytes: " + communication_error());
+                   }
+                   return none();
+               }),
+        method("async_read_pid_gains($self, id)\n--\n\n"
+               "Read PID gains for a given motor id. Returns (P, I, D).",
+               [](L& l, std::uint8_t id) {
+                   auto bytes = read_raw(l, id, PID_GAINS_ADDRESS, 3);
+                   if (bytes && bytes->size() != 3) {
+                       bytes = fail(MotorError(control_loop::CommunicationError{}));
+                   }
+                   if (!bytes) {
+                       return raise(PyExc_RuntimeError, "Failed to read pid gains: " +
+                                                            control_loop::to_string(bytes.error()));
+                   }
+                   // The registers hold P, D, I in that order.
+                   const Bytes& b = *bytes;
+                   return Py_BuildValue("(iii)", b[0], b[2], b[1]);
+               }),
+        // Each gain is one register byte: a gain above 255 is refused by its conversion rather
+        // than cut to its low 8 bits (256 would have written a gain of 0).
+        method("async_write_pid_gains($self, id, p, i, d)\n--\n\n"
+               "Write PID gains for a given motor id.",
+               [](L& l, std::uint8_t id, std::uint8_t p, std::uint8_t i, std::uint8_t d) {
+                   if (!queue(l, command::WriteRawBytes{id, PID_GAINS_ADDRESS, Bytes{p, d, i}})) {
+                       return raise(PyExc_RuntimeError,
+                                    "Failed to write pid gains: " + communication_error());
+                   }
+                   return none();
+               }),
+        method("write_raw_packet($self, data)\n--\n\n",
+               [](L& l, ByteString data) {
+                   Bytes packet(data.begin(), data.end());
+                   auto answer = without_gil([&] { return l.write_raw_packet(std::move(packet)); });
+                   if (answer) return to_bytes(*answer);
+                   if (answer.error() == control_loop::RawPacketFailure::ChannelClosed) {
+                       return raise(PyExc_RuntimeError, "channel closed");
+                   }
+                   return raise(
+                       PyExc_RuntimeError,
+                       "Failed to receive raw packet response: receiving on a closed channel");
+               }),
+        {nullptr, nullptr, 0, nullptr},
+    };
+    return table;
+}
+
+PyObject* start(PyTypeObject* type, std::optional<std::string> serialport,
+                std::chrono::nanoseconds read_position_loop_period, std::string can_bus,
+                std::uint64_t allowed_retries,
+                std::optional<std::chrono::nanoseconds> stats_pub_period,
+                std::chrono::nanoseconds voltage_rampup_timeout) {
+    auto config = control_loop::LoopConfig::make(std::move(serialport), read_position_loop_period,
+                                                 std::move(can_bus), allowed_retries,
+                                                 stats_pub_period, voltage_rampup_timeout);
+    if (!config) return raise(PyExc_ValueError, config.error());
+    auto started = KestroControlLoop::start(*config);
+    if (!started) return raise(PyExc_RuntimeError, control_loop::to_string(started.error()));
+    auto loop = std::make_unique<std::shared_ptr<KestroControlLoop>>(std::move(*started));
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) {
+        without_gil([&] { loop.reset(); });
+        return nullptr;
+    }
+    interpreter_exit::track(*loop);
+    reinterpret_cast<LoopObject*>(self)->loop = loop.release();
+    return self;
+}
+
+PyObject* loop_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const Signature signature(
+        "KestroPyControlLoop.__new__",
+        {{"serialport"},
+         {"read_position_loop_period"},
+         {"can_bus", PyUnicode_FromString("can0")},
+         {"allowed_retries", PyLong_FromLong(5)},
+         {"stats_pub_period", Py_NewRef(Py_None)},
+         {"voltage_rampup_timeout", new_timedelta(std::chrono::seconds(30))}});
+    return construct<&start>(signature, type, args, kwargs);
+}
+
+// Releasing the object closes the loop: the loop thread runs the commands still queued and
+// ends. That wait is made without the interpreter lock, which the thread may need to log.
+void loop_dealloc(PyObject* self) {
+    std::shared_ptr<KestroControlLoop>* loop = reinterpret_cast<LoopObject*>(self)->loop;
+    if (loop != nullptr) without_gil([&] { delete loop; });
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+}  // namespace
+
+PyTypeObject* control_loop_type() {
+    static PyTypeObject* type = nullptr;
+    if (type == nullptr) {
+        static PyType_Slot slots[] = {
+            {Py_tp_doc,
+             const_cast<char*>(
+                 "KestroPyControlLoop(serialport, read_position_loop_period, can_bus=..., "
+                 "allowed_retries=5, stats_pub_period=None, voltage_rampup_timeout=...)"
+                 "\n--\n\n")},
+            {Py_tp_new, reinterpret_cast<void*>(&loop_new)},
+            {Py_tp_dealloc, reinterpret_cast<void*>(&loop_dealloc)},
+            {Py_tp_methods, methods()},
+            {0, nullptr},
+        };
+        static PyType_Spec spec{"KestroPyControlLoop", sizeof(LoopObject), 0, Py_TPFLAGS_DEFAULT,
+                                slots};
+        type = make_type(spec);
+    }
+    return type;
+}
+
+}  // namespace kestro::bindings

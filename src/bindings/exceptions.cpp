@@ -1,0 +1,85 @@
+#include "src/bindings/exceptions.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace kestro::bindings {
+namespace {
+
+// The qualified name keeps the class apart from the module's own attributes: it is reachable
+// only through the exceptions it is raised with.
+constexpr const char* panic_name = "kestro_runtime.PanicException";
+constexpr const char* panic_doc =
+    "Raised when the extension's own code fails internally.\n"
+    "\n"
+    "Like SystemExit, it derives from BaseException rather than Exception, so that it is not\n"
+    "caught by an ordinary `except Exception` and normally propagates through the whole stack\n"
+    "and ends the interpreter.";
+
+// Created once, under the interpreter lock, and kept for the life of the process.
+PyObject* panic_type = nullptr;
+
+[[noreturn]] void abort_at_boundary() {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::abort();
+}
+
+}  // namespace
+
+PyObject* raise(PyObject* type, std::string_view message) {
+    PyObject* text =
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+    if (text == nullptr) return nullptr;
+    PyErr_SetObject(type, text);
+    Py_DECREF(text);
+    return nullptr;
+}
+
+PyObject* take_exception() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyErr_GetRaisedException();
+#else
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) return nullptr;
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback != nullptr) PyException_SetTraceback(value, traceback);
+    Py_DECREF(type);
+    Py_XDECREF(traceback);
+    return value;
+#endif
+}
+
+void restore_exception(PyObject* exception) {
+    if (exception == nullptr) return;
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exception);
+#else
+    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exception))), exception,
+                  PyException_GetTraceback(exception));
+#endif
+}
+
+PyObject* panic_exception() {
+    if (panic_type == nullptr) {
+        panic_type = PyErr_NewExceptionWithDoc(panic_name, panic_doc, PyExc_BaseException, nullptr);
+    }
+    return panic_type;
+}
+
+void raise_panic(std::string_view message) noexcept {
+    try {
+        PyObject* type = panic_exception();
+        if (type == nullptr) abort_at_boundary();
+        raise(type, message);
+        // Building the message can fail in turn (MemoryError), which is no PanicException.
+        if (!PyErr_ExceptionMatches(type)) abort_at_boundary();
+    } catch (...) {
+        abort_at_boundary();
+    }
+}
+
+}  // namespace kestro::bindings

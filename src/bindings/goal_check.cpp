@@ -1,0 +1,48 @@
+#include "src/bindings/goal_check.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "common/text.hpp"
+#include "src/bindings/exceptions.hpp"
+#include "src/controller/motor_layout.hpp"
+
+namespace kestro::bindings {
+
+bool check_servo_goals(std::span<const std::uint8_t> ids, std::span<const double> goals) {
+    for (std::size_t i = 0; i < goals.size(); ++i) {
+        if (std::isfinite(goals[i])) continue;
+        // Ids run from 1 in motor table order.
+        const std::string_view name = controller::SERVOS[ids[i] - 1].name;
+        raise(PyExc_ValueError,
+              std::string(name) + " goal position must be finite, got " + text::shortest(goals[i]));
+        return false;
+    }
+    return true;
+}
+
+bool check_neck_goal(std::size_t joint, double goal) {
+    if (!std::isnan(goal)) return true;
+    raise(PyExc_ValueError,
+          std::string(controller::NECK_JOINT_NAMES[joint]) + " requested position is not a number");
+    return false;
+}
+
+bool Converter<NeckGoals>::convert(PyObject* object, NeckGoals& out) {
+    if (!to_float_array(object, out.values)) return false;
+    for (std::size_t joint = 0; joint < out.values.size(); ++joint) {
+        if (!check_neck_goal(joint, out.values[joint])) return false;
+    }
+    return true;
+}
+
+bool Converter<TorsoGoals>::convert(PyObject* object, TorsoGoals& out) {
+    if (!to_torso_position(object, out.value)) return false;
+    const auto& p = out.value;
+    const std::array<double, 7> servo_goals{p.left_arm[0],  p.left_arm[1], p.right_arm[0],
+                                            p.right_arm[1], p.nose[0],     p.nose[1],
+                                            p.nose[2]};
+    return check_servo_goals(controller::SERVO_IDS, servo_goals);
+}
+
+}  // namespace kestro::bindings

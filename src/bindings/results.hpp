@@ -1,0 +1,86 @@
+// Conversion of method results to Python objects (new references), and of controller errors to
+// RuntimeError with their text.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "src/bindings/exceptions.hpp"
+#include "src/controller/controller.hpp"
+
+namespace kestro::bindings {
+
+inline PyObject* none() {
+    Py_RETURN_NONE;
+}
+
+// A result already made by the method body (or null with an exception set).
+inline PyObject* to_python(PyObject* object) {
+    return object;
+}
+
+inline PyObject* to_python(bool value) {
+    return PyBool_FromLong(value);
+}
+
+inline PyObject* to_python(double value) {
+    return PyFloat_FromDouble(value);
+}
+
+inline PyObject* to_python(const std::string& text) {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+}
+
+// Arrays and lists of floats become a new list.
+inline PyObject* to_python(std::span<const double> values) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
+    if (list == nullptr) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = PyFloat_FromDouble(values[i]);
+        if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+template <std::size_t N>
+PyObject* to_python(const std::array<double, N>& values) {
+    return to_python(std::span<const double>(values));
+}
+
+// (lower, upper) pairs become a list of tuples.
+template <std::size_t N>
+PyObject* to_python(const std::array<std::pair<double, double>, N>& pairs) {
+    PyObject* list = PyList_New(N);
+    if (list == nullptr) return nullptr;
+    for (std::size_t i = 0; i < N; ++i) {
+        PyObject* pair = Py_BuildValue("(dd)", pairs[i].first, pairs[i].second);
+        if (pair == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), pair);
+    }
+    return list;
+}
+
+template <class T>
+PyObject* to_python(const controller::Outcome<T>& outcome) {
+    if (!outcome) return raise(PyExc_RuntimeError, outcome.error().message());
+    if constexpr (std::is_void_v<T>) {
+        return none();
+    } else {
+        return to_python(*outcome);
+    }
+}
+
+}  // namespace kestro::bindings
