@@ -33,6 +33,9 @@ class Torso:
             stdout=subprocess.PIPE,
             text=True,
             bufsize=1,
+            # The simulator is the far end of the preload path, not a user of it (and under
+            # emulation the library is built for another machine).
+            env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"},
         )
         ready = self._line()
         assert ready.startswith("ready serial="), ready

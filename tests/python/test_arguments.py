@@ -184,3 +184,13 @@ def test_neck_goals_must_be_numbers(neck_only, torso):
     neck_only.enable_neck(True)
     neck_only.set_neck_yaw_position(-math.inf)
     assert neck_only.read_neck_positions()[0] < 0
+
+
+def test_unsigned_64_bit_arguments_keep_every_bit(kmc):
+    # The board's C long is 32 bits wide; allowed_retries must still take 64-bit values.
+    absent = "Check if your USB cable is connected. Could not find port: /dev/kestro-absent!"
+    for retries in (2**32 + 1, 2**64 - 1):
+        raises(RuntimeError, absent, kmc.KestroPyControlLoop, "/dev/kestro-absent", MS20,
+               allowed_retries=retries)
+    raises(OverflowError, "int too big to convert", kmc.KestroPyControlLoop, "/dev/kestro-absent", MS20,
+           allowed_retries=2**64)
