@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing need, only when some are missing.
+# Usage: scripts/setup-debian.sh [EXTRA-PACKAGE...]   (what a particular step needs besides)
 set -euo pipefail
 
 packages=(g++ meson ninja-build pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          python3-dev python3-pytest python3-mesonpy)
+          python3-dev python3-pytest python3-mesonpy "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -9,18 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 
-packages=(python3-pytest python3-mypy python3-numpy python3-mesonpy python3-venv python3-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}"
-    sudo_cmd=()
-    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/setup-debian.sh python3-mypy python3-numpy python3-venv
 
 debian_python=/usr/bin/python3
 

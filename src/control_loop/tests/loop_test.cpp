@@ -202,10 +202,14 @@ TEST_F(Loop, PoisonedCellsAreReportedAndStillRead) {
     EXPECT_EQ(loop->is_torque_enabled(), false);
 }
 
-TEST_F(Loop, AFaultOnTheLoopThreadEndsItCleanlyAndIsReportedAtClose) {
+// Whether a fault escapes the loop or the thread is ended from outside, the queue closes with
+// the thread, the buses are released, and `close` reports the abnormal end.
+class LoopThreadEnd : public LoopFixture, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(LoopThreadEnd, ClosesTheQueueAndIsReportedAtClose) {
     auto loop = start_ok(config(std::nullopt));
     ASSERT_TRUE(loop);
-    fault_ = Fault::Throw;
+    fault_ = GetParam();
     EXPECT_TRUE(eventually([&] { return !loop->send(command::EnableTorque{}); }))
         << "the queue closes when the thread ends";
     log::Capture::instance().take();
@@ -216,18 +220,7 @@ TEST_F(Loop, AFaultOnTheLoopThreadEndsItCleanlyAndIsReportedAtClose) {
     EXPECT_EQ(records[0].level, log::Level::Error);
 }
 
-TEST_F(Loop, ALoopThreadEndedFromOutsideReleasesEverythingAndIsReported) {
-    auto loop = start_ok(config(std::nullopt));
-    ASSERT_TRUE(loop);
-    fault_ = Fault::ExitThread;
-    EXPECT_TRUE(eventually([&] { return !loop->send(command::EnableTorque{}); }))
-        << "the queue closes when the thread ends";
-    log::Capture::instance().take();
-    loop->close();
-    auto records = log::Capture::instance().take();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].message, "Failed to join control loop thread: Any { .. }");
-}
+INSTANTIATE_TEST_SUITE_P(FaultOrExit, LoopThreadEnd, ::testing::Values(Fault::Throw, Fault::ExitThread));
 
 TEST_F(Loop, AFaultIsReportedWithThePoisonedHandleNote) {
     auto loop = start_ok(config(std::nullopt));
