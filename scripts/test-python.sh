@@ -6,52 +6,8 @@
 #   PYTHON: a command, a path, or a version such as 3.13 (looked up among pyenv's versions
 #   first); default: Debian's python3.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-repo=$PWD
-
-scripts/setup-debian.sh python3-mypy python3-numpy python3-venv
-
-debian_python=/usr/bin/python3
-
-interpreter() {
-    local wanted=$1
-    if [[ $wanted =~ ^[0-9]+\.[0-9]+$ ]]; then
-        if command -v pyenv >/dev/null; then
-            for candidate in "$(pyenv root)"/versions/"$wanted"*/bin/python"$wanted"; do
-                [[ -x $candidate ]] && { echo "$candidate"; return; }
-            done
-        fi
-        wanted=python$wanted
-    fi
-    command -v "$wanted"
-}
-python=$(interpreter "${1:-$debian_python}")
-tag=$("$python" -c 'import sys; print(f"{sys.version_info[0]}{sys.version_info[1]}")')
-build=build-py$tag
-
-# Another interpreter (pyenv's 3.13, say) has neither pytest nor the distutils that Meson 1.0
-# asks the interpreter about. A virtual environment of it borrows both from Debian's packages,
-# which are pure Python: pytest, and setuptools' copy of distutils.
-if ! "$python" -c 'import pytest, distutils.command.install' 2>/dev/null; then
-    venv=$repo/$build/venv
-    if [[ ! -x $venv/bin/python ]]; then
-        "$python" -m venv --without-pip "$venv"
-        site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
-        debian_site=$("$debian_python" -c 'import os, pytest; print(os.path.dirname(os.path.dirname(pytest.__file__)))')
-        printf '%s\nimport _distutils_hack; _distutils_hack.add_shim()\n' "$debian_site" \
-            > "$site/debian-pure-python.pth"
-    fi
-    python=$venv/bin/python
-fi
-
-setup_args=(-Dpython="$python" -Dtests=disabled -Dbenchmarks=disabled --werror)
-if [[ -f $build/build.ninja ]]; then
-    meson setup --reconfigure "$build" "${setup_args[@]}" >/dev/null
-else
-    meson setup "$build" "${setup_args[@]}" >/dev/null
-fi
-suffix=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX").removesuffix(".so"))')
-meson compile -C "$build" -j 2 "kestro_motor_controller$suffix" kestro-torso-sim kestro_can_preload >/dev/null
+# shellcheck source=python-build.sh
+source "$(dirname "$0")/python-build.sh"
 
 run=$(mktemp -d)
 trap 'rm -rf "$run"' EXIT

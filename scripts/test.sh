@@ -2,7 +2,8 @@
 # Builds everything and runs every test. On a fresh Debian 12 machine it first installs what
 # it needs. Usage: scripts/test.sh [--sanitize | --tsan]
 #   (default)   optimised build with debug info in build/, all C++ tests, then the Python
-#               suite under Debian's python3 (3.11) and under pyenv's Python 3.13
+#               suite under Debian's python3 (3.11) and under pyenv's Python 3.13, and the
+#               fault matrix against the simulated torso
 #   --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/, C++ tests
 #   --tsan      ThreadSanitizer build in build-tsan/, C++ tests
 set -euo pipefail
@@ -44,5 +45,6 @@ python3 scripts/test_summary.py "$build/meson-logs/testlog.json" "$build"
 if [[ -z ${1:-} ]]; then
     scripts/test-python.sh || status=$?
     scripts/test-python.sh 3.13 || status=$?
+    scripts/test-faults.sh || status=$?
 fi
 exit $status

@@ -117,6 +117,23 @@ public:
         torso_.neck().set_foreign_frames(c.count);
         return "ok";
     }
+    // "<address>:<data in hex>" per write, so that a test can check the order of arrival.
+    std::string operator()(const ServoWrites& c) {
+        std::string answer = "ok";
+        for (const auto& request : servos_.requests()) {
+            if (request.id != c.id || request.instruction != feetech_frame::instruction::WRITE ||
+                request.params.empty()) {
+                continue;
+            }
+            answer += " " + std::to_string(request.params[0]) + ":";
+            for (std::size_t i = 1; i < request.params.size(); ++i) {
+                char hex[3];
+                std::snprintf(hex, sizeof hex, "%02x", request.params[i]);
+                answer += hex;
+            }
+        }
+        return answer;
+    }
     std::string operator()(const Requests& c) {
         if (c.clear) {
             servos_.clear_requests();

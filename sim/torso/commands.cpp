@@ -128,6 +128,7 @@ Parsed<Command> servo(Words& words) {
     if (verb == "position") return Command(ServoQuery{id, ServoReading::Position});
     if (verb == "goal") return Command(ServoQuery{id, ServoReading::Goal});
     if (verb == "torque") return Command(ServoQuery{id, ServoReading::Torque});
+    if (verb == "writes") return Command(ServoWrites{id});
     return fail("unknown servo command " + quoted(verb));
 }
 

@@ -99,6 +99,11 @@ struct ForeignFrames {
     unsigned count;
     bool operator==(const ForeignFrames&) const = default;
 };
+// The WRITE instructions the servo received, oldest first, among the requests kept.
+struct ServoWrites {
+    std::uint8_t id;
+    bool operator==(const ServoWrites&) const = default;
+};
 struct Requests {
     bool clear;
     bool operator==(const Requests&) const = default;
@@ -110,8 +115,8 @@ struct Quit {
 using Command =
     std::variant<ServoFaultSwitch, ServoDelay, ServoVoltage, SupplyRampTo, RegisterWrite,
                  RegisterRead, ServoQuery, ServoPlace, StrayBytes, ContinuousStray,
-                 MotorFaultSwitch, MotorDelay, MotorPlace, MotorState, ForeignFrames, Requests,
-                 Quit>;
+                 MotorFaultSwitch, MotorDelay, MotorPlace, MotorState, ForeignFrames, ServoWrites,
+                 Requests, Quit>;
 
 // The command on `line`, or why it is none (the text of the "error:" answer).
 Result<Command, std::string> parse(std::string_view line);
