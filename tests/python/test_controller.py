@@ -203,34 +203,43 @@ def test_waiting_for_the_mutex_lets_its_holder_log(torso):
 
 def test_fault_under_the_mutex_poisons_the_object(torso):
     # An allocation that fails inside the operation, while the mutex is held: the address
-    # space is limited so that converting the 32 MiB argument still fits (shown by the first
-    # call, whose ids address no servo), but the controller's own copies of it do not.
+    # space is limited so that converting the 32 MiB argument still fits but the controller's
+    # own copies of it do not. Where exactly that window lies depends on the process's layout,
+    # so a few limits are tried, each on a fresh object, until a fault poisons one.
     result = run_python(
         f"""
         import re, resource
         import kestro_motor_controller as k
-        c = k.KestroMotorController(None, {torso.can_bus!r})
-        size = 2**25
-        ignored, nose = b"\\x09" * size, b"\\x05" * size
-        used = int(re.search(r"VmSize:\\s+(\\d+) kB", open("/proc/self/status").read()).group(1)) * 1024
-        resource.setrlimit(resource.RLIMIT_AS, (used + 64 * 2**20, resource.RLIM_INFINITY))
-        c.enable_torque_on_ids(ignored)
-        try:
-            c.enable_torque_on_ids(nose)
-        except Exception as error:
-            print("not a panic:", repr(error))
-        except BaseException as panic:
-            print(type(panic).__module__, type(panic).__name__, panic)
-        resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
-        for call in (c.is_neck_torque_enabled, lambda: c.set_neck_gains(0, 1.0, 1.0)):
+        nose = b"\\x05" * 2**25
+        for extra_mib in range(36, 112, 4):
+            c = k.KestroMotorController(None, {torso.can_bus!r})
+            used = int(re.search(r"VmSize:\\s+(\\d+) kB", open("/proc/self/status").read()).group(1)) * 1024
+            resource.setrlimit(resource.RLIMIT_AS, (used + extra_mib * 2**20, resource.RLIM_INFINITY))
             try:
-                call()
+                c.enable_torque_on_ids(nose)
+                panic = None
+            except Exception as error:
+                panic = "not a panic: " + repr(error)
+            except BaseException as error:
+                panic = " ".join((type(error).__module__, type(error).__name__, str(error)))
+            resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+            if panic is None:
+                continue
+            try:
+                c.is_neck_torque_enabled()
+                continue  # the fault came before the mutex was taken: try a larger limit
+            except RuntimeError as error:
+                print(panic)
+                print(error)
+            try:
+                c.set_neck_gains(0, 1.0, 1.0)
             except RuntimeError as error:
                 print(error)
-        try:
-            c.set_neck_gains("x", 1.0, 1.0)  # arguments are converted before the mutex
-        except TypeError as error:
-            print(error)
+            try:
+                c.set_neck_gains("x", 1.0, 1.0)  # arguments are converted before the mutex
+            except TypeError as error:
+                print(error)
+            break
         """
     )
     assert result.stdout.splitlines() == [
@@ -238,4 +247,4 @@ def test_fault_under_the_mutex_poisons_the_object(torso):
         "Failed to lock motor controller",
         "Failed to lock motor controller",
         "argument 'index': 'str' object cannot be interpreted as an integer",
-    ], result.stderr
+    ], (result.returncode, result.stdout, result.stderr)
