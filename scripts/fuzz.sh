@@ -16,21 +16,9 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
     exit 2
 fi
 
-scripts/setup-debian.sh
 # clang 16 is the newest clang of Debian 12; libclang-rt-16-dev holds its libFuzzer and
 # sanitizer runtimes.
-fuzz_packages=(clang-16 libclang-rt-16-dev)
-missing=()
-for p in "${fuzz_packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}"
-    sudo_cmd=()
-    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/setup-debian.sh clang-16 libclang-rt-16-dev
 
 # The whole build directory uses clang (fuzz/clang++.sh), with AddressSanitizer and
 # UndefinedBehaviorSanitizer everywhere and libFuzzer's coverage instrumentation in every
