@@ -34,7 +34,8 @@ setup_args=(--werror -Dfuzz=enabled -Dtests=disabled -Dbenchmarks=disabled
             -Db_sanitize=address,undefined -Db_lundef=false "-Dcpp_args=$cpp_args")
 export CXX="$PWD/fuzz/clang++.sh"
 if [[ -f $build/build.ninja ]]; then
-    meson setup --reconfigure "$build" "${setup_args[@]}" >/dev/null
+    # configure, not setup --reconfigure: Meson 1.0 keeps old compiler arguments on the latter.
+    meson configure "$build" "${setup_args[@]}" >/dev/null
 else
     meson setup "$build" "${setup_args[@]}"
 fi

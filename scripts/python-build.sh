@@ -48,7 +48,8 @@ fi
 
 setup_args=(-Dpython="$python" -Dtests=disabled -Dbenchmarks=disabled -Dwerror="${werror:-true}" ${extra_setup_args[@]+"${extra_setup_args[@]}"})
 if [[ -f $build/build.ninja ]]; then
-    meson setup --reconfigure "$build" "${setup_args[@]}" >/dev/null
+    # configure, not setup --reconfigure: Meson 1.0 keeps old compiler arguments on the latter.
+    meson configure "$build" "${setup_args[@]}" >/dev/null
 else
     meson setup "$build" "${setup_args[@]}" >/dev/null
 fi

@@ -33,7 +33,8 @@ case ${1:-} in
 esac
 
 if [[ -f $build/build.ninja ]]; then
-    meson setup --reconfigure "$build" "${setup_args[@]}" >/dev/null
+    # configure, not setup --reconfigure: Meson 1.0 keeps old compiler arguments on the latter.
+    meson configure "$build" "${setup_args[@]}" >/dev/null
 else
     meson setup "$build" "${setup_args[@]}"
 fi
