@@ -1,7 +1,6 @@
 #include "src/control_loop/loop_thread.hpp"
 
-#include <cxxabi.h>
-
+#include <exception>
 #include <random>
 #include <vector>
 
@@ -116,18 +115,16 @@ private:
 }  // namespace
 
 void run(LoopTask task, LoopThreadEnd& end) {
+    // Counted as aborted unless the loop returns. A forced unwind (a finalising interpreter ends
+    // a thread that asks it for its lock) is no std::exception: it passes through here and goes
+    // on, still releasing the queue and the controller on its way out.
+    end.aborted = true;
     try {
         Loop(task).cycle();
-    } catch (const abi::__forced_unwind&) {
-        // The thread is being ended from outside (an interpreter that finalises ends a thread
-        // that asks it for its lock): that unwinding must go on, and it still releases the
-        // queue and the controller on its way out.
-        end.aborted = true;
-        throw;
-    } catch (...) {
+        end.aborted = false;
+    } catch (const std::exception&) {
         // An internal fault ends the loop like a normal exit would: leaving here releases the
         // queue (so producers fail instead of waiting) and then the controller.
-        end.aborted = true;
     }
 }
 
