@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "servo_bus/serial_port/line_settings.hpp"
+#include "servo_bus/serial_port/low_latency.hpp"
 
 namespace kestro::servo_bus {
 namespace {
@@ -54,6 +55,11 @@ Result<SerialPort, SerialError> SerialPort::open(const std::string& path) {
         return fail(SerialError(
             applied.error().kind(),
             "Unable to configure serial port " + quoted(path) + ": " + applied.error().message()));
+    }
+    if (auto low_latency = request_low_latency(fd); !low_latency) {
+        return fail(SerialError(low_latency.error().kind(),
+                                "Unable to set low-latency mode on serial port " + quoted(path) +
+                                    ": " + low_latency.error().message()));
     }
     return port;
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <thread>
 
+#include "servo_bus/serial_port/low_latency.hpp"
 #include "servo_bus/tests/printers.hpp"
 #include "sim/feetech/pty_bus.hpp"
 
@@ -102,6 +103,25 @@ TEST(SerialPortOpen, ConfiguresRaw8N1AtOneMegabaudAndLeavesModemLinesAlone) {
         GTEST_SKIP() << "exclusive mode cannot be read back here (errno " << errno << ")";
     }
     EXPECT_EQ(exclusive, 1);
+}
+
+// Pseudo-terminals and pipes have no serial-info request: the port opens all the same. A
+// descriptor that is not open at all is a real failure.
+TEST(SerialPortOpen, LowLatencyIsAskedForWhereSupportedAndOtherwiseIgnored) {
+    auto bus = start_empty_bus();
+    ASSERT_TRUE(bus);
+    auto port = SerialPort::open(bus->slave_path());
+    ASSERT_TRUE(port);
+    EXPECT_TRUE(request_low_latency(port->native_handle()));
+
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    EXPECT_TRUE(request_low_latency(pipe_fds[0]));
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    auto closed = request_low_latency(pipe_fds[0]);
+    ASSERT_FALSE(closed);
+    EXPECT_EQ(closed.error().os_error(), EBADF);
 }
 
 TEST(SerialPortIo, ReadWaitsTheTimeOutThenFailsAsTimedOut) {
