@@ -39,8 +39,12 @@ std::array<std::uint8_t, 8> service_payload(std::uint16_t can_id, std::uint8_t o
             byte(value, 0),  byte(value, 8),  byte(value, 16), byte(value, 24)};
 }
 
-bool is_register_reply(const CanFrame& frame, std::uint8_t reg) {
-    return frame.data.size() == 8 && frame.data[2] == register_read && frame.data[3] == reg;
+// A reply names the motor in its first two bytes, as the request did: a late answer of another
+// motor to an earlier read that timed out must not be taken for this motor's value.
+bool is_register_reply(const CanFrame& frame, std::uint16_t can_id, std::uint8_t reg) {
+    return frame.data.size() == 8 && frame.data[0] == (can_id & 0xFF) &&
+           frame.data[1] == (can_id >> 8) && frame.data[2] == register_read &&
+           frame.data[3] == reg;
 }
 
 std::uint32_t value_of(const CanFrame& reply) {
@@ -111,7 +115,8 @@ Result<RegisterValue, Error> Damiao::read_register(CanTransport& can, std::uint8
         return fail(sent.error());
     }
     Result<CanFrame, CanError> reply = can.recv_matching(
-        Deadline(timeout_), [reg](const CanFrame& frame) { return is_register_reply(frame, reg); });
+        Deadline(timeout_),
+        [this, reg](const CanFrame& frame) { return is_register_reply(frame, can_id_, reg); });
     if (!reply) return fail(transport(reply.error()));
     return RegisterValue::from_bits(info->value_type, value_of(*reply));
 }

@@ -108,6 +108,9 @@ TEST_F(DriverFramesTest, ReadRegisterSkipsEverythingButItsReply) {
     bus.inject(classic_record(0x003, {0x03, 0x00, 0x33, 0x0B, 0x07, 0, 0, 0}));  // other register
     bus.inject(classic_record(0x003, {0x03, 0x00, 0x33, 0x0A, 0x07, 0, 0}));     // 7 bytes
     bus.inject(classic_record(0x003, {0x03, 0x00, 0x55, 0x0A, 0x07, 0, 0, 0}));  // write reply
+    // A late answer of motor 2 (or of a motor 0x0103) to a read that had timed out.
+    bus.inject(classic_record(0x002, {0x02, 0x00, 0x33, 0x0A, 0x02, 0, 0, 0}));
+    bus.inject(classic_record(0x003, {0x03, 0x01, 0x33, 0x0A, 0x02, 0, 0, 0}));
     bus.inject(classic_record(0x003, {0x03, 0x00, 0x33, 0x0A, 0x01, 0, 0, 0}));
     auto value = motor(3).read_register(bus.transport(), CTRL_MODE);
     ASSERT_TRUE(value) << value.error().to_string();
