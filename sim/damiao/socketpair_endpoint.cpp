@@ -11,6 +11,8 @@
 #include <system_error>
 #include <utility>
 
+#include "sim/damiao/wire_timed_answer.hpp"
+
 namespace kestro::sim {
 namespace {
 
@@ -26,7 +28,10 @@ timespec to_timespec(std::chrono::nanoseconds delay) {
 
 }  // namespace
 
-DamiaoSocketpairEndpoint::DamiaoSocketpairEndpoint(DamiaoBusModel& model) : model_(model) {
+DamiaoSocketpairEndpoint::DamiaoSocketpairEndpoint(DamiaoBusModel& model,
+                                                   std::optional<wire::CanTiming> timing)
+    : model_(model) {
+    if (timing) wire_.emplace(*timing);
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
         throw_os_error("socketpair");
@@ -86,14 +91,25 @@ void DamiaoSocketpairEndpoint::serve() {
 }
 
 void DamiaoSocketpairEndpoint::answer(const BusFrame& frame) {
-    DamiaoBusModel::Reply reply = model_.handle(frame, DamiaoBusModel::Clock::now());
+    const auto arrived = DamiaoBusModel::Clock::now();
+    DamiaoBusModel::Reply reply = model_.handle(frame, arrived);
+    if (wire_) {
+        // The request itself also holds the bus, so it is timed even when nobody answers.
+        deliver_on_wire(*wire_, frame, arrived, reply, wake_fd_,
+                        [this](const BusFrame& out, const wire::Window&, bool is_answer) {
+                            if (is_answer) send_frame(out);
+                        });
+        return;
+    }
     if (reply.frames.empty()) return;
     if (reply.delay > std::chrono::nanoseconds::zero() && !pause(reply.delay)) return;
-    for (const BusFrame& out : reply.frames) {
-        const std::vector<std::uint8_t> record = bus_record::pack(out);
-        if (::send(own_fd_, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
-            ++dropped_;
-        }
+    for (const BusFrame& out : reply.frames) send_frame(out);
+}
+
+void DamiaoSocketpairEndpoint::send_frame(const BusFrame& frame) {
+    const std::vector<std::uint8_t> record = bus_record::pack(frame);
+    if (::send(own_fd_, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+        ++dropped_;
     }
 }
 

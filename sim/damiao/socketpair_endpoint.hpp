@@ -4,16 +4,20 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "sim/damiao/damiao_bus_model.hpp"
+#include "sim/wire/can_bus_clock.hpp"
 
 namespace kestro::sim {
 
 class DamiaoSocketpairEndpoint {
 public:
-    // Starts serving at once. `model` must outlive the endpoint.
-    explicit DamiaoSocketpairEndpoint(DamiaoBusModel& model);
+    // Starts serving at once. `model` must outlive the endpoint. With `timing`, answers come
+    // when a real bus of that timing would carry them; without it, at once.
+    explicit DamiaoSocketpairEndpoint(DamiaoBusModel& model,
+                                      std::optional<wire::CanTiming> timing = std::nullopt);
     ~DamiaoSocketpairEndpoint();
     DamiaoSocketpairEndpoint(const DamiaoSocketpairEndpoint&) = delete;
     DamiaoSocketpairEndpoint& operator=(const DamiaoSocketpairEndpoint&) = delete;
@@ -32,10 +36,12 @@ public:
 private:
     void serve();
     void answer(const BusFrame& frame);
+    void send_frame(const BusFrame& frame);
     // Sleeps for `delay` unless stopped first; false when stopped.
     bool pause(std::chrono::nanoseconds delay) const;
 
     DamiaoBusModel& model_;
+    std::optional<wire::CanBusClock> wire_;  // only the serving thread touches it
     int own_fd_ = -1;
     int peer_fd_ = -1;
     int wake_fd_ = -1;

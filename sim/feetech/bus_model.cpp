@@ -119,7 +119,8 @@ std::optional<FeetechBusModel::Reply> FeetechBusModel::reply(
     const std::uint8_t id = slot.reply_id.value_or(slot.servo.register_value(feetech_address::ID));
     auto bytes = feetech_frame::status_frame(id, 0, params);
     if (slot.corrupt_checksum) bytes.back() = static_cast<std::uint8_t>(~bytes.back());
-    return Reply{slot.reply_delay, std::move(bytes)};
+    return Reply{slot.reply_delay, std::move(bytes),
+                 slot.servo.register_value(feetech_address::RETURN_DELAY)};
 }
 
 std::vector<Request> FeetechBusModel::requests() {

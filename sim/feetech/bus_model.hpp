@@ -23,10 +23,12 @@ class FeetechBusModel {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // One status frame and how long the servo waits before sending it.
+    // One status frame and how long the servo waits before sending it, on top of the wait its
+    // return-delay register asks for (which only a wire-timed line keeps).
     struct Reply {
         std::chrono::nanoseconds delay;
         std::vector<std::uint8_t> bytes;
+        std::uint8_t return_delay_register = 0;
     };
 
     static constexpr double DEFAULT_SPEED = 4096.0;  // counts per second: one turn a second

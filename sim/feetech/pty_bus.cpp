@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "sim/wire/wait_until.hpp"
+
 namespace kestro::sim {
 namespace {
 
@@ -36,7 +38,8 @@ private:
 }  // namespace
 
 Result<std::unique_ptr<FeetechPtyBus>, IoError> FeetechPtyBus::start(
-    std::span<const std::uint8_t> ids) {
+    std::span<const std::uint8_t> ids, std::optional<wire::SerialTiming> timing,
+    WireObserver observer) {
     OwnedFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (master.get() < 0) return fail(IoError::from_errno(errno));
     if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) {
@@ -59,12 +62,20 @@ Result<std::unique_ptr<FeetechPtyBus>, IoError> FeetechPtyBus::start(
     if (tcsetattr(slave.get(), TCSANOW, &settings) != 0) return fail(IoError::from_errno(errno));
 
     return std::unique_ptr<FeetechPtyBus>(
-        new FeetechPtyBus(master.release(), slave.release(), name.data(), ids));
+        new FeetechPtyBus(master.release(), slave.release(), name.data(), ids, timing,
+                          std::move(observer)));
 }
 
 FeetechPtyBus::FeetechPtyBus(int master_fd, int slave_fd, std::string slave_path,
-                             std::span<const std::uint8_t> ids)
-    : master_fd_(master_fd), slave_fd_(slave_fd), slave_path_(std::move(slave_path)), model_(ids) {
+                             std::span<const std::uint8_t> ids,
+                             std::optional<wire::SerialTiming> timing, WireObserver observer)
+    : master_fd_(master_fd),
+      slave_fd_(slave_fd),
+      slave_path_(std::move(slave_path)),
+      model_(ids),
+      timing_(timing),
+      observer_(std::move(observer)) {
+    if (timing_) line_.emplace(timing_->byte_time());
     thread_ = std::thread([this] { serve(); });
 }
 
@@ -99,6 +110,10 @@ void FeetechPtyBus::serve() {
             reader.feed(std::span(buffer).first(static_cast<std::size_t>(got)));
             last_received = Clock::now();
             while (auto request = reader.next()) {
+                if (line_) {
+                    answer_on_wire(*request, model_.handle(*request), last_received);
+                    continue;
+                }
                 for (const auto& reply : model_.handle(*request)) {
                     std::this_thread::sleep_for(reply.delay);
                     send(reply.bytes);
@@ -108,6 +123,34 @@ void FeetechPtyBus::serve() {
             reader.clear();
         }
         if (continuous_stray_bytes_) send(std::span(&STRAY_BYTE, 1));
+    }
+}
+
+void FeetechPtyBus::answer_on_wire(const feetech_frame::Request& request,
+                                   const std::vector<FeetechBusModel::Reply>& replies,
+                                   wire::Clock::time_point arrived) {
+    // The request as it went on the line: FF FF id length instruction params checksum.
+    std::vector<std::uint8_t> sent{0xFF, 0xFF, request.id,
+                                   static_cast<std::uint8_t>(request.params.size() + 2),
+                                   request.instruction};
+    sent.insert(sent.end(), request.params.begin(), request.params.end());
+    sent.push_back(feetech_frame::checksum(std::span(sent).subspan(2)));
+
+    std::vector<wire::ReplyShape> shapes;
+    for (const auto& reply : replies) {
+        shapes.push_back(wire::ReplyShape{
+            reply.delay + wire::return_delay(reply.return_delay_register,
+                                             timing_->default_return_delay),
+            reply.bytes.size()});
+    }
+    const auto windows = wire::transaction(*line_, arrived, sent.size(), shapes);
+    if (observer_) observer_(true, sent, windows[0]);
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        const auto due = wire::usb_delivery(windows[i + 1].end, epoch_, timing_->usb_latency);
+        wire::wait_until(due);
+        if (stopping_) return;
+        send(replies[i].bytes);
+        if (observer_) observer_(false, replies[i].bytes, windows[i + 1]);
     }
 }
 

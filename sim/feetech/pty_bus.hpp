@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "common/io_error.hpp"
 #include "common/result.hpp"
 #include "sim/feetech/bus_model.hpp"
+#include "sim/wire/serial_line.hpp"
 
 namespace kestro::sim {
 
@@ -23,9 +26,16 @@ public:
     // A partial request older than this is dropped, as a servo resynchronises after a gap.
     static constexpr std::chrono::milliseconds FRAME_GAP{20};
 
-    // Creates the pseudo-terminal, puts the servos `ids` on the bus and starts serving.
+    // Each packet on a wire-timed line, with the bytes and when they held the line.
+    using WireObserver =
+        std::function<void(bool from_host, std::span<const std::uint8_t>, const wire::Window&)>;
+
+    // Creates the pseudo-terminal, puts the servos `ids` on the bus and starts serving. With
+    // `timing`, every request and reply holds the modelled line for its bytes, and replies reach
+    // the port no sooner than on a real line; `observer` then sees each packet.
     static Result<std::unique_ptr<FeetechPtyBus>, IoError> start(
-        std::span<const std::uint8_t> ids = {});
+        std::span<const std::uint8_t> ids = {},
+        std::optional<wire::SerialTiming> timing = std::nullopt, WireObserver observer = {});
 
     FeetechPtyBus(const FeetechPtyBus&) = delete;
     FeetechPtyBus& operator=(const FeetechPtyBus&) = delete;
@@ -44,9 +54,14 @@ public:
 
 private:
     FeetechPtyBus(int master_fd, int slave_fd, std::string slave_path,
-                  std::span<const std::uint8_t> ids);
+                  std::span<const std::uint8_t> ids, std::optional<wire::SerialTiming> timing,
+                  WireObserver observer);
 
     void serve();
+    // The replies to one request that has arrived at `arrived`, each at its time on the wire.
+    void answer_on_wire(const feetech_frame::Request& request,
+                        const std::vector<FeetechBusModel::Reply>& replies,
+                        wire::Clock::time_point arrived);
     void send(std::span<const std::uint8_t> bytes);
 
     int master_fd_;
@@ -54,6 +69,10 @@ private:
     int slave_fd_;
     std::string slave_path_;
     FeetechBusModel model_;
+    std::optional<wire::SerialTiming> timing_;
+    WireObserver observer_;
+    std::optional<wire::SerialLine> line_;  // only the serving thread touches it
+    wire::Clock::time_point epoch_ = wire::Clock::now();  // of the USB adapter's timer
     std::mutex write_mutex_;
     std::atomic<bool> continuous_stray_bytes_{false};
     std::atomic<bool> stopping_{false};

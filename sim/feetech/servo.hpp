@@ -13,6 +13,7 @@ namespace kestro::sim {
 // The addresses the model gives a meaning to; every other byte is plain memory.
 namespace feetech_address {
 inline constexpr std::uint8_t ID = 5;
+inline constexpr std::uint8_t RETURN_DELAY = 7;  // 2 µs steps
 // Position-loop gains: P, D, I in this order.
 inline constexpr std::uint8_t GAIN_P = 21;
 inline constexpr std::uint8_t GAIN_D = 22;

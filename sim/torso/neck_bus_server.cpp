@@ -7,12 +7,16 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "sim/damiao/wire_timed_answer.hpp"
+
 namespace kestro::sim::torso {
 
-NeckBusServer::NeckBusServer(DamiaoBusModel& model, Trace& trace, UniqueFd listener, UniqueFd can)
+NeckBusServer::NeckBusServer(DamiaoBusModel& model, Trace& trace, UniqueFd listener, UniqueFd can,
+                             std::optional<wire::CanTiming> timing)
     : model_(model),
       trace_(trace),
       listener_(std::move(listener)) {
+    if (timing) wire_.emplace(*timing);
     if (can) parties_.push_back(Party{std::move(can), false});
     thread_ = std::thread([this] { serve(); });
 }
@@ -62,6 +66,10 @@ bool NeckBusServer::receive(std::size_t index) {
 }
 
 void NeckBusServer::on_record(int from, std::span<const std::uint8_t> record) {
+    if (wire_) {
+        on_wire_record(from, record);
+        return;
+    }
     trace_.can(Direction::ToSim, record);
     send_all(record, from);
     const std::optional<BusFrame> frame = bus_record::unpack(record);
@@ -74,6 +82,27 @@ void NeckBusServer::on_record(int from, std::span<const std::uint8_t> record) {
         trace_.can(Direction::FromSim, out);
         send_all(out, -1);
     }
+}
+
+void NeckBusServer::on_wire_record(int from, std::span<const std::uint8_t> record) {
+    const auto arrived = wire::Clock::now();
+    send_all(record, from);
+    const std::optional<BusFrame> frame = bus_record::unpack(record);
+    if (!frame) {
+        trace_.can(Direction::ToSim, record);
+        return;
+    }
+    const DamiaoBusModel::Reply reply = model_.handle(*frame, arrived);
+    deliver_on_wire(*wire_, *frame, arrived, reply, stop_.fd(),
+                    [&](const BusFrame& out, const wire::Window& window, bool answer) {
+                        if (!answer) {
+                            trace_.can(Direction::ToSim, record, window);
+                            return;
+                        }
+                        const std::vector<std::uint8_t> packed = bus_record::pack(out);
+                        trace_.can(Direction::FromSim, packed, window);
+                        send_all(packed, -1);
+                    });
 }
 
 void NeckBusServer::send_all(std::span<const std::uint8_t> record, int except) {

@@ -30,9 +30,26 @@ std::optional<std::chrono::milliseconds> milliseconds(std::string_view text) {
     return std::chrono::milliseconds(*value);
 }
 
-constexpr std::string_view VALUE_OPTIONS[] = {"--serial-link", "--can-socket", "--vcan",
-                                             "--voltage",     "--ramp",       "--reboot-ms",
-                                             "--neck-angles", "--neck-turns"};
+std::optional<std::chrono::microseconds> microseconds(std::string_view text) {
+    const auto value = parse_number<unsigned>(text);
+    if (!value) return std::nullopt;
+    return std::chrono::microseconds(*value);
+}
+
+// The parameters of the modelled buses, which mean nothing without --wire-timing.
+constexpr std::string_view WIRE_OPTIONS[] = {"--serial-baud", "--return-delay-us",
+                                            "--usb-latency-us", "--can-bitrate",
+                                            "--motor-turnaround-us"};
+
+constexpr std::string_view VALUE_OPTIONS[] = {
+    "--serial-link", "--can-socket",    "--vcan",           "--voltage",     "--ramp",
+    "--reboot-ms",   "--neck-angles",   "--neck-turns",     "--serial-baud", "--return-delay-us",
+    "--usb-latency-us", "--can-bitrate", "--motor-turnaround-us"};
+
+bool is_wire_option(std::string_view name) {
+    return std::find(std::begin(WIRE_OPTIONS), std::end(WIRE_OPTIONS), name) !=
+           std::end(WIRE_OPTIONS);
+}
 
 bool takes_value(std::string_view name) {
     return std::find(std::begin(VALUE_OPTIONS), std::end(VALUE_OPTIONS), name) !=
@@ -43,6 +60,7 @@ bool takes_value(std::string_view name) {
 
 Result<Options, std::string> parse_options(std::span<const std::string_view> args) {
     Options options;
+    std::optional<std::string_view> wire_option;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view name = args[i];
         if (name == "--help") {
@@ -53,6 +71,11 @@ Result<Options, std::string> parse_options(std::span<const std::string_view> arg
             options.trace = true;
             continue;
         }
+        if (name == "--wire-timing") {
+            options.wire_timing = true;
+            continue;
+        }
+        if (is_wire_option(name)) wire_option = name;
         if (!takes_value(name)) return fail("unknown option " + std::string(name));
         if (i + 1 == args.size()) return fail(std::string(name) + " needs a value");
         const std::string_view value = args[++i];
@@ -84,7 +107,21 @@ Result<Options, std::string> parse_options(std::span<const std::string_view> arg
             const auto turns = triple<int>(value);
             if (!turns) return refused();
             options.neck_turns = *turns;
+        } else if (name == "--serial-baud" || name == "--can-bitrate") {
+            const auto rate = parse_number<unsigned>(value);
+            if (!rate || *rate == 0) return refused();
+            (name == "--serial-baud" ? options.serial_timing.baud : options.can_timing.bitrate) =
+                *rate;
+        } else {
+            const auto time = microseconds(value);
+            if (!time) return refused();
+            if (name == "--return-delay-us") options.serial_timing.default_return_delay = *time;
+            if (name == "--usb-latency-us") options.serial_timing.usb_latency = *time;
+            if (name == "--motor-turnaround-us") options.can_timing.motor_turnaround = *time;
         }
+    }
+    if (wire_option && !options.wire_timing) {
+        return fail(std::string(*wire_option) + " needs --wire-timing");
     }
     return options;
 }
@@ -104,6 +141,15 @@ commands on standard input (see README.md); stops on SIGINT or SIGTERM.
   --neck-angles A0,A1,A2   neck shaft angles at start, rad from the physical zero
   --neck-turns T0,T1,T2    neck multi-turn counters at start (whole turns from zero)
   --trace                  log every servo packet and CAN frame on standard error
+  --wire-timing            keep real bus time on both buses (off: answer at once)
+  --serial-baud N          with --wire-timing: serial line rate, 8N1 (default 1000000)
+  --return-delay-us N      with --wire-timing: a servo's answer delay while its return-delay
+                           register (address 7, 2 us steps) is 0 (default 20)
+  --usb-latency-us N       with --wire-timing: hand received bytes to the port at most every
+                           N us, as a USB adapter does (default 0: at once)
+  --can-bitrate N          with --wire-timing: CAN bit rate (default 1000000)
+  --motor-turnaround-us N  with --wire-timing: from a request's end to the motor's answer
+                           (default 100)
   --help                   show this text
 )";
 }

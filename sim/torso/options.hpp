@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "common/result.hpp"
+#include "sim/wire/can_bus_clock.hpp"
+#include "sim/wire/serial_line.hpp"
 
 namespace kestro::sim::torso {
 
@@ -23,6 +25,10 @@ struct Options {
     std::array<double, 3> neck_angles{};  // rad from each joint's physical zero
     std::array<int, 3> neck_turns{};      // multi-turn counters at start
     bool trace = false;
+    // Both buses keep the time real ones take; off, devices answer as fast as the host reads.
+    bool wire_timing = false;
+    wire::SerialTiming serial_timing;
+    wire::CanTiming can_timing;
     bool help = false;
 };
 

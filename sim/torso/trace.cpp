@@ -48,16 +48,38 @@ void Trace::serial(Direction direction, std::span<const std::uint8_t> bytes) {
 
 void Trace::can(Direction direction, std::span<const std::uint8_t> record) {
     if (!enabled_) return;
+    line("can", direction, can_text(record));
+}
+
+void Trace::serial(Direction direction, std::span<const std::uint8_t> bytes,
+                   const wire::Window& window) {
+    if (!enabled_) return;
+    line("serial", direction, hex(bytes) + window_text(window));
+}
+
+void Trace::can(Direction direction, std::span<const std::uint8_t> record,
+                const wire::Window& window) {
+    if (!enabled_) return;
+    line("can", direction, can_text(record) + window_text(window));
+}
+
+std::string Trace::can_text(std::span<const std::uint8_t> record) const {
     const std::optional<BusFrame> frame = bus_record::unpack(record);
-    if (!frame) {
-        line("can", direction, " record" + hex(record));
-        return;
-    }
+    if (!frame) return " record" + hex(record);
     char id[16];
     std::snprintf(id, sizeof id, frame->extended ? " %08X" : " %03X", frame->id);
-    line("can", direction,
-         std::string(id) + (frame->fd ? " fd" : "") + " [" + std::to_string(frame->data.size()) +
-             "]" + hex(frame->data));
+    return std::string(id) + (frame->fd ? " fd" : "") + " [" +
+           std::to_string(frame->data.size()) + "]" + hex(frame->data);
+}
+
+std::string Trace::window_text(const wire::Window& window) const {
+    const auto seconds = [&](wire::Clock::time_point at) {
+        return std::chrono::duration<double>(at - start_).count();
+    };
+    char text[64];
+    std::snprintf(text, sizeof text, "  wire %.6f-%.6f", seconds(window.start),
+                  seconds(window.end));
+    return text;
 }
 
 void Trace::line(std::string_view bus, Direction direction, std::string_view text) {

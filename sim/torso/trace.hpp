@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "sim/damiao/bus_frame.hpp"
+#include "sim/wire/serial_line.hpp"
 
 namespace kestro::sim::torso {
 
@@ -25,8 +26,15 @@ public:
     void serial(Direction direction, std::span<const std::uint8_t> bytes);
     // One CAN frame record; a record that is no frame is shown raw.
     void can(Direction direction, std::span<const std::uint8_t> record);
+    // The same for a wire-timed bus, followed by when the packet held the modelled wire.
+    void serial(Direction direction, std::span<const std::uint8_t> bytes,
+                const wire::Window& window);
+    void can(Direction direction, std::span<const std::uint8_t> record,
+             const wire::Window& window);
 
 private:
+    std::string can_text(std::span<const std::uint8_t> record) const;
+    std::string window_text(const wire::Window& window) const;
     void line(std::string_view bus, Direction direction, std::string_view text);
 
     bool enabled_;

@@ -37,6 +37,36 @@ TEST(CommandLine, ReadsEveryOptionAndKeepsDefaultsOtherwise) {
     EXPECT_EQ(set->reboot_silence, milliseconds(0));
 }
 
+TEST(CommandLine, WireTimingIsOffByDefaultAndTakesItsParameters) {
+    using std::chrono::microseconds;
+    const auto defaults = options({});
+    ASSERT_TRUE(defaults);
+    EXPECT_FALSE(defaults->wire_timing);
+    EXPECT_EQ(defaults->serial_timing.baud, 1'000'000U);
+    EXPECT_EQ(defaults->serial_timing.default_return_delay, microseconds(20));
+    EXPECT_EQ(defaults->serial_timing.usb_latency, microseconds(0));
+    EXPECT_EQ(defaults->can_timing.bitrate, 1'000'000U);
+    EXPECT_EQ(defaults->can_timing.motor_turnaround, microseconds(100));
+
+    const auto set = options({"--usb-latency-us", "1000", "--wire-timing", "--serial-baud",
+                              "500000", "--return-delay-us", "0", "--can-bitrate", "500000",
+                              "--motor-turnaround-us", "250"});
+    ASSERT_TRUE(set) << set.error();
+    EXPECT_TRUE(set->wire_timing);
+    EXPECT_EQ(set->serial_timing.usb_latency, microseconds(1000));
+    EXPECT_EQ(set->serial_timing.byte_time(), microseconds(20));
+    EXPECT_EQ(set->serial_timing.default_return_delay, microseconds(0));
+    EXPECT_EQ(set->can_timing.bit_time(), microseconds(2));
+    EXPECT_EQ(set->can_timing.motor_turnaround, microseconds(250));
+
+    // A bus parameter without the model it tunes is a mistake, not something to ignore.
+    const auto orphan = options({"--usb-latency-us", "1000"});
+    ASSERT_FALSE(orphan);
+    EXPECT_EQ(orphan.error(), "--usb-latency-us needs --wire-timing");
+    EXPECT_FALSE(options({"--wire-timing", "--serial-baud", "0"}));
+    EXPECT_FALSE(options({"--wire-timing", "--motor-turnaround-us", "-1"}));
+}
+
 TEST(CommandLine, RefusesMalformedValues) {
     for (const auto& bad : std::vector<std::vector<std::string_view>>{
              {"--voltage", "256"},        {"--voltage"},
