@@ -1,0 +1,182 @@
+// The commands that change the torso: torque, home and reboot. Each does only what it is
+// asked; none of them runs without its command.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "common/text.hpp"
+#include "tools/kestro-torso/commands.hpp"
+
+namespace kestro::tool {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view TORQUE_HELP =
+    "usage: kestro-torso [global options] torque on|off [all|arms|nose|neck]\n"
+    "Switches torque on the chosen group (default all: servos and neck, on the buses in use).\n";
+constexpr std::string_view HOME_HELP =
+    "usage: kestro-torso [global options] home neck [--speed S] [--tolerance T]\n"
+    "       kestro-torso [global options] home arms [--yes]\n"
+    "home neck   ramps each neck joint to its nearest physical zero and holds it there\n"
+    "  --speed S       ramp speed in rad/s (default 0.4)\n"
+    "  --tolerance T   how close each joint must settle, rad (default 0.15)\n"
+    "home arms   makes the arms' present pose their zero, rewriting the servos' EEPROM\n"
+    "  --yes           do not ask for confirmation (needed without a terminal)\n";
+constexpr std::string_view REBOOT_HELP =
+    "usage: kestro-torso [global options] reboot\n"
+    "Reboots the seven servos and waits up to 1 s for each to answer again.\n";
+
+std::string radians(std::span<const double> values) {
+    return text::bracketed(values, [](double v) { return text::signed_fixed(v, 4); });
+}
+
+int failed(const std::string& text) {
+    report_error(text);
+    return EXIT_FAILED;
+}
+
+int home_neck(const GlobalOptions& options, const Output& output, const CommandArgs& args) {
+    double speed = 0.4;
+    double tolerance = 0.15;
+    if (auto text = args.value("--speed")) {
+        auto parsed = parse_positive(*text, "--speed");
+        if (!parsed) return usage_error("home", parsed.error());
+        speed = *parsed;
+    }
+    if (auto text = args.value("--tolerance")) {
+        auto parsed = parse_positive(*text, "--tolerance");
+        if (!parsed) return usage_error("home", parsed.error());
+        tolerance = *parsed;
+    }
+    if (args.has("--yes")) return usage_error("home", "--yes belongs to home arms");
+    if (!options.use_can) return usage_error("home", "home neck needs the CAN bus");
+    auto torso = open_torso(options);
+    if (!torso) return EXIT_USAGE;
+    auto& controller = torso->controller();
+
+    auto start = controller.read_neck_positions();
+    if (!start) return failed(start.error().message());
+    emit(output, "neck at " + radians(*start) + " rad; homing at " + text::shortest(speed) +
+                     " rad/s to within " + text::shortest(tolerance) + " rad\n");
+    const auto began = std::chrono::steady_clock::now();
+    auto settled = controller.neck_home(speed, tolerance, std::nullopt, std::nullopt);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    if (!settled) return failed(settled.error().message());
+    emit(output, "settled after " + text::fixed(took, 2) + " s at " + radians(*settled) +
+                     " rad (torque stays on)\n");
+    return EXIT_OK;
+}
+
+int home_arms(const GlobalOptions& options, const Output& output, const CommandArgs& args) {
+    if (args.value("--speed") || args.value("--tolerance")) {
+        return usage_error("home", "--speed and --tolerance belong to home neck");
+    }
+    if (!options.use_serial) return usage_error("home", "home arms needs the serial bus");
+    if (!args.has("--yes")) {
+        if (::isatty(STDIN_FILENO) != 1) {
+            return usage_error("home", "home arms rewrites servo EEPROM; without a terminal give --yes");
+        }
+        std::fprintf(stderr,
+                     "This makes the arms' present pose their zero and rewrites the offsets in "
+                     "the arm servos' EEPROM. Continue? [y/N] ");
+        std::fflush(stderr);
+        char answer[16] = {};
+        if (std::fgets(answer, sizeof answer, stdin) == nullptr ||
+            (answer[0] != 'y' && answer[0] != 'Y')) {
+            report_error("home arms: not confirmed; nothing changed");
+            return EXIT_FAILED;
+        }
+    }
+    auto torso = open_torso(options);
+    if (!torso) return EXIT_USAGE;
+    emit(output, "arms: rewriting position offsets (torque goes off)\n");
+    auto positions = torso->controller().set_arm_home(0.05);
+    if (!positions) return failed(positions.error().message());
+    emit(output, "arms now read " + radians(*positions) + " rad (torque off)\n");
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int run_torque(const GlobalOptions& options, const Output& output) {
+    auto args = parse_command(options.args, {}, {});
+    if (!args) return usage_error("torque", args.error());
+    if (args->has("--help")) {
+        emit(output, TORQUE_HELP);
+        return EXIT_OK;
+    }
+    const auto& operands = args->operands;
+    if (operands.empty() || operands.size() > 2 || (operands[0] != "on" && operands[0] != "off")) {
+        return usage_error("torque", "expected on or off, then all, arms, nose or neck");
+    }
+    const bool enable = operands[0] == "on";
+    const std::string group = operands.size() == 2 ? operands[1] : "all";
+    if (group != "all" && group != "arms" && group != "nose" && group != "neck") {
+        return usage_error("torque", "group must be all, arms, nose or neck, got '" + group + "'");
+    }
+    const bool servos = group != "neck" && options.use_serial;
+    const bool neck = (group == "all" || group == "neck") && options.use_can;
+    if (group == "neck" && !options.use_can) return usage_error("torque", "the neck needs the CAN bus");
+    if ((group == "arms" || group == "nose") && !options.use_serial) {
+        return usage_error("torque", group + " need the serial bus");
+    }
+    auto torso = open_torso(options);
+    if (!torso) return EXIT_USAGE;
+    auto& controller = torso->controller();
+
+    std::vector<std::string> done;
+    if (servos) {
+        auto switched = group == "arms"   ? controller.set_arm_torque(enable)
+                        : group == "nose" ? controller.set_nose_torque(enable)
+                                          : controller.set_all_torque(enable);
+        if (!switched) return failed(switched.error().message());
+        done.push_back(group == "all" ? "servos" : group);
+    }
+    if (neck) {
+        auto switched = controller.enable_neck(enable);
+        if (!switched) return failed(switched.error().message());
+        done.push_back("neck");
+    }
+    std::string line = "torque " + operands[0] + ":";
+    for (const auto& name : done) line += " " + name;
+    emit(output, line + "\n");
+    return EXIT_OK;
+}
+
+int run_home(const GlobalOptions& options, const Output& output) {
+    auto args = parse_command(options.args, {"--yes"}, {"--speed", "--tolerance"});
+    if (!args) return usage_error("home", args.error());
+    if (args->has("--help")) {
+        emit(output, HOME_HELP);
+        return EXIT_OK;
+    }
+    const auto& operands = args->operands;
+    if (operands.size() != 1 || (operands[0] != "neck" && operands[0] != "arms")) {
+        return usage_error("home", "expected neck or arms");
+    }
+    return operands[0] == "neck" ? home_neck(options, output, *args)
+                                 : home_arms(options, output, *args);
+}
+
+int run_reboot(const GlobalOptions& options, const Output& output) {
+    auto args = parse_command(options.args, {}, {});
+    if (!args) return usage_error("reboot", args.error());
+    if (args->has("--help")) {
+        emit(output, REBOOT_HELP);
+        return EXIT_OK;
+    }
+    if (!args->operands.empty()) return usage_error("reboot", "unexpected argument " + args->operands[0]);
+    if (!options.use_serial) return usage_error("reboot", "reboot needs the serial bus");
+    auto torso = open_torso(options);
+    if (!torso) return EXIT_USAGE;
+    emit(output, "rebooting the seven servos\n");
+    auto rebooted = torso->controller().reboot(1s);
+    if (!rebooted) return failed(rebooted.error().message());
+    emit(output, "all seven servos answer again\n");
+    return EXIT_OK;
+}
+
+}  // namespace kestro::tool

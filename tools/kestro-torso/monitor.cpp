@@ -1,0 +1,222 @@
+// monitor: all ten joint positions at a fixed rate with the controller's full reads (the two
+// servo group reads and the neck feedback requests), shown live, optionally kept as CSV and
+// plotted as SVG when it ends. Moves nothing; Ctrl-C ends it cleanly.
+#include <signal.h>
+#include <time.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
+
+#include "common/text.hpp"
+#include "tools/kestro-torso/commands.hpp"
+#include "tools/kestro-torso/csv_writer.hpp"
+#include "tools/kestro-torso/svg_plot.hpp"
+#include "tools/kestro-torso/table.hpp"
+
+namespace kestro::tool {
+namespace {
+
+constexpr std::string_view HELP =
+    "usage: kestro-torso [global options] monitor [--rate HZ] [--count N] [--csv FILE] [--svg FILE]\n"
+    "Reads all ten joint positions at HZ (default 50) until N samples (default: until Ctrl-C).\n"
+    "  --rate HZ    samples per second\n"
+    "  --count N    stop after N samples\n"
+    "  --csv FILE   write time and the ten positions (rad), one row per sample\n"
+    "  --svg FILE   write a plot of every joint over time when the monitor ends\n";
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void request_stop(int) { stop_requested = 1; }
+
+// SIGINT and SIGTERM end the monitor between samples; restored when it ends.
+class StopSignals {
+public:
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = request_stop;
+        sigemptyset(&action.sa_mask);
+        // No SA_RESTART: the sleep between samples returns at once when a signal arrives.
+        ::sigaction(SIGINT, &action, &old_int_);
+        ::sigaction(SIGTERM, &action, &old_term_);
+    }
+    ~StopSignals() {
+        ::sigaction(SIGINT, &old_int_, nullptr);
+        ::sigaction(SIGTERM, &old_term_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction old_int_ {};
+    struct sigaction old_term_ {};
+};
+
+// Sleeps until `deadline` on the monotonic clock; false when a stop was asked for.
+bool sleep_until(const timespec& deadline) {
+    while (stop_requested == 0) {
+        const int rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        if (rc == 0) return true;
+        if (rc != EINTR) return true;
+    }
+    return false;
+}
+
+timespec plus(timespec at, std::chrono::nanoseconds offset) {
+    const auto total = std::chrono::seconds(at.tv_sec) + std::chrono::nanoseconds(at.tv_nsec) + offset;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(total);
+    at.tv_sec = static_cast<time_t>(seconds.count());
+    at.tv_nsec = static_cast<long>((total - seconds).count());
+    return at;
+}
+
+double seconds_between(const timespec& from, const timespec& to) {
+    return static_cast<double>(to.tv_sec - from.tv_sec) +
+           static_cast<double>(to.tv_nsec - from.tv_nsec) * 1e-9;
+}
+
+std::string live_table(const Sample& sample) {
+    Table table({"joint", "position/rad"});
+    for (std::size_t j = 0; j < JOINT_COUNT; ++j) {
+        table.add({std::string(joint_name(j)), cell(sample.positions[j], 4)});
+    }
+    return "t = " + text::fixed(sample.time, 3) + " s\n" + table.render();
+}
+
+std::string line(const Sample& sample) {
+    std::string out = "t=" + text::fixed(sample.time, 3);
+    for (std::size_t j = 0; j < JOINT_COUNT; ++j) {
+        out += ' ';
+        out += joint_name(j);
+        out += '=';
+        out += cell(sample.positions[j], 4);
+    }
+    return out + '\n';
+}
+
+bool write_file(const std::string& path, const std::string& content) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+int run_monitor(const GlobalOptions& options, const Output& output) {
+    auto args = parse_command(options.args, {}, {"--rate", "--count", "--csv", "--svg"});
+    if (!args) return usage_error("monitor", args.error());
+    if (args->has("--help")) {
+        emit(output, HELP);
+        return EXIT_OK;
+    }
+    if (!args->operands.empty()) return usage_error("monitor", "unexpected argument " + args->operands[0]);
+    double rate = 50.0;
+    if (auto text = args->value("--rate")) {
+        auto parsed = parse_positive(*text, "--rate");
+        if (!parsed) return usage_error("monitor", parsed.error());
+        rate = *parsed;
+    }
+    unsigned long count = 0;
+    if (auto text = args->value("--count")) {
+        auto parsed = parse_count(*text, "--count");
+        if (!parsed || *parsed == 0) return usage_error("monitor", "--count must be a positive whole number, got '" + *text + "'");
+        count = *parsed;
+    }
+    std::FILE* csv = nullptr;
+    if (auto path = args->value("--csv")) {
+        csv = std::fopen(path->c_str(), "w");
+        if (csv == nullptr) {
+            report_error("cannot write " + *path + ": " + std::strerror(errno));
+            return EXIT_USAGE;
+        }
+        std::fputs(csv_header().c_str(), csv);
+    }
+    const auto svg_path = args->value("--svg");
+
+    auto torso = open_torso(options);
+    if (!torso) {
+        if (csv != nullptr) std::fclose(csv);
+        return EXIT_USAGE;
+    }
+    auto& controller = torso->controller();
+
+    stop_requested = 0;
+    StopSignals signals;
+    const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / rate));
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    std::vector<Sample> samples;
+    std::optional<std::string> first_error;
+    std::size_t failed_samples = 0;
+    std::size_t drawn_lines = 0;
+
+    for (unsigned long n = 0; count == 0 || n < count; ++n) {
+        if (!sleep_until(plus(start, period * static_cast<long long>(n)))) break;
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        Sample sample{seconds_between(start, now), {}};
+        std::optional<std::string> error;
+        if (options.use_serial) {
+            auto servos = controller.read_all_positions();
+            if (servos) {
+                for (std::size_t j = 0; j < servos->size(); ++j) sample.positions[j] = (*servos)[j];
+            } else {
+                error = "servos: " + servos.error().message();
+            }
+        }
+        if (options.use_can) {
+            auto neck = controller.read_neck_positions();
+            if (neck) {
+                for (std::size_t j = 0; j < neck->size(); ++j) sample.positions[7 + j] = (*neck)[j];
+            } else if (!error) {
+                error = neck.error().message();
+            }
+        }
+        // A signal during the reads may have cut them short; that is the end, not a fault.
+        if (stop_requested != 0) break;
+        if (error) {
+            ++failed_samples;
+            if (!first_error) first_error = *error;
+        }
+        samples.push_back(sample);
+        if (csv != nullptr) std::fputs(csv_row(sample).c_str(), csv);
+        if (output.terminal) {
+            const std::string table = live_table(sample);
+            std::string frame;
+            if (drawn_lines > 0) frame = "\x1b[" + std::to_string(drawn_lines) + "F\x1b[J";
+            emit(output, frame + table);
+            drawn_lines = static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n'));
+        } else {
+            emit(output, line(sample));
+        }
+    }
+
+    int status = EXIT_OK;
+    if (csv != nullptr && std::fclose(csv) != 0) {
+        report_error("cannot finish the CSV file");
+        status = EXIT_FAILED;
+    }
+    if (svg_path && !write_file(*svg_path, svg_plot(samples))) {
+        report_error("cannot write " + *svg_path);
+        status = EXIT_FAILED;
+    }
+    std::string summary = std::to_string(samples.size()) + " samples";
+    if (samples.size() >= 2) {
+        const double span = samples.back().time - samples.front().time;
+        summary += " in " + text::fixed(span, 3) + " s: " +
+                   text::fixed(static_cast<double>(samples.size() - 1) / span, 1) + " Hz achieved (" +
+                   text::fixed(rate, 1) + " Hz asked)";
+    }
+    emit(output, summary + "\n");
+    if (first_error) {
+        report_error(std::to_string(failed_samples) + " samples incomplete; first: " + *first_error);
+        status = EXIT_FAILED;
+    }
+    return status;
+}
+
+}  // namespace kestro::tool

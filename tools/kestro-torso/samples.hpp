@@ -1,0 +1,27 @@
+// A monitor sample: seconds since the monitor started and the ten joint positions (rad) in
+// layout order, seven servos then three neck joints; a value is absent when its read failed
+// or its bus is left out.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+#include "src/controller/motor_layout.hpp"
+
+namespace kestro::tool {
+
+inline constexpr std::size_t JOINT_COUNT = 10;
+
+struct Sample {
+    double time;
+    std::array<std::optional<double>, JOINT_COUNT> positions;
+};
+
+inline constexpr std::string_view joint_name(std::size_t index) {
+    return index < controller::SERVOS.size()
+               ? controller::SERVOS[index].name
+               : controller::NECK_JOINT_NAMES[index - controller::SERVOS.size()];
+}
+
+}  // namespace kestro::tool

@@ -1,0 +1,44 @@
+#include "tools/kestro-torso/session.hpp"
+
+namespace kestro::tool {
+
+void report_error(std::string_view text) {
+    std::string line = "kestro-torso: ";
+    line += text;
+    // Keep it one line whatever the lower layers' texts hold.
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+int usage_error(std::string_view command, std::string_view text) {
+    std::string line(text);
+    line += " (see kestro-torso ";
+    if (!command.empty()) {
+        line += command;
+        line += ' ';
+    }
+    line += "--help)";
+    report_error(line);
+    return EXIT_USAGE;
+}
+
+std::optional<controller::DiagnosticTorso> open_torso(const GlobalOptions& options) {
+    auto opened = controller::DiagnosticTorso::open(
+        options.use_serial ? std::optional(options.serial) : std::nullopt,
+        options.use_can ? std::optional(options.can) : std::nullopt);
+    if (!opened) {
+        report_error(opened.error().message());
+        return std::nullopt;
+    }
+    return std::move(*opened);
+}
+
+void emit(const Output& output, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), output.out);
+    std::fflush(output.out);
+}
+
+}  // namespace kestro::tool

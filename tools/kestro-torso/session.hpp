@@ -1,0 +1,32 @@
+// What every command shares: where its output goes, how errors are reported, and the torso
+// opened on the buses the global options ask for.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "src/controller/diagnostics.hpp"
+#include "tools/kestro-torso/options.hpp"
+
+namespace kestro::tool {
+
+struct Output {
+    std::FILE* out;  // the tool's own results
+    bool terminal;   // whether `out` is a terminal
+};
+
+// One line on standard error: "kestro-torso: <text>".
+void report_error(std::string_view text);
+// A usage error: one line naming the command's --help; gives EXIT_USAGE.
+int usage_error(std::string_view command, std::string_view text);
+
+// Opens the buses the options ask for. A bus that cannot be opened is reported (one line) and
+// gives nothing; the caller exits with EXIT_USAGE.
+std::optional<controller::DiagnosticTorso> open_torso(const GlobalOptions& options);
+
+// Writes `text` and flushes, so that progress shows at once.
+void emit(const Output& output, std::string_view text);
+
+}  // namespace kestro::tool
