@@ -90,7 +90,7 @@ int servo_registers(const GlobalOptions& options, const Output& output, const st
 
     if (as_json) {
         JsonWriter w;
-        w.begin_object().key("id").value(id).key("registers").begin_object();
+        w.begin_object().key("id").value(static_cast<std::int64_t>(id)).key("registers").begin_object();
         for (std::size_t i = 0; i < values.size(); ++i) {
             w.key(SERVO_REGISTERS[i].name);
             if (values[i]) {
