@@ -26,7 +26,8 @@ if [[ $tag == $("$debian_python" -c 'import sys; print(f"{sys.version_info[0]}{s
     # The package as a user installs it: meson-python builds the wheel with the Debian
     # packages of the build system, so no index is needed. The environment and the build
     # directory are kept, so that later runs rebuild only what changed; meson-python leaves
-    # its machine file in the source tree, which is removed again.
+    # its machine file in the source tree, which is removed again. The bring-up tool is installed
+    # with the module, onto the environment's PATH.
     pip_build=$repo/build-pip
     [[ -x $pip_build/venv/bin/python ]] || "$debian_python" -m venv --system-site-packages "$pip_build/venv"
     if ! "$pip_build/venv/bin/python" -m pip install --no-build-isolation --no-deps --no-index \
@@ -36,7 +37,9 @@ import os, kestro_motor_controller as k
 here = os.path.dirname(k.__file__)
 assert os.path.isfile(os.path.join(here, "kestro_motor_controller.pyi")), "no stub beside the module"
 assert k.KestroMotorController.__name__ == "KestroMotorController"
-' >>"$run/pip.log" 2>&1); then
+' >>"$run/pip.log" 2>&1) ||
+       [[ $(cd "$run" && env PATH="$pip_build/venv/bin:$PATH" kestro-torso --help 2>>"$run/pip.log") \
+            != "usage: kestro-torso"* ]]; then
         cat "$run/pip.log"
         echo "pip install: FAILED"
         status=1
