@@ -29,8 +29,9 @@ timespec to_timespec(std::chrono::nanoseconds delay) {
 }  // namespace
 
 DamiaoSocketpairEndpoint::DamiaoSocketpairEndpoint(DamiaoBusModel& model,
-                                                   std::optional<wire::CanTiming> timing)
-    : model_(model) {
+                                                   std::optional<wire::CanTiming> timing,
+                                                   WireDelivery observer)
+    : model_(model), observer_(std::move(observer)) {
     if (timing) wire_.emplace(*timing);
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
@@ -96,8 +97,9 @@ void DamiaoSocketpairEndpoint::answer(const BusFrame& frame) {
     if (wire_) {
         // The request itself also holds the bus, so it is timed even when nobody answers.
         deliver_on_wire(*wire_, frame, arrived, reply, wake_fd_,
-                        [this](const BusFrame& out, const wire::Window&, bool is_answer) {
+                        [this](const BusFrame& out, const wire::Window& window, bool is_answer) {
                             if (is_answer) send_frame(out);
+                            if (observer_) observer_(out, window, is_answer);
                         });
         return;
     }

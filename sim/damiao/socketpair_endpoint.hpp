@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "sim/damiao/damiao_bus_model.hpp"
+#include "sim/damiao/wire_timed_answer.hpp"
 #include "sim/wire/can_bus_clock.hpp"
 
 namespace kestro::sim {
@@ -15,9 +16,11 @@ namespace kestro::sim {
 class DamiaoSocketpairEndpoint {
 public:
     // Starts serving at once. `model` must outlive the endpoint. With `timing`, answers come
-    // when a real bus of that timing would carry them; without it, at once.
+    // when a real bus of that timing would carry them, and `observer` (on the serving thread)
+    // sees every frame with its window on the wire; without it, at once.
     explicit DamiaoSocketpairEndpoint(DamiaoBusModel& model,
-                                      std::optional<wire::CanTiming> timing = std::nullopt);
+                                      std::optional<wire::CanTiming> timing = std::nullopt,
+                                      WireDelivery observer = {});
     ~DamiaoSocketpairEndpoint();
     DamiaoSocketpairEndpoint(const DamiaoSocketpairEndpoint&) = delete;
     DamiaoSocketpairEndpoint& operator=(const DamiaoSocketpairEndpoint&) = delete;
@@ -42,6 +45,7 @@ private:
 
     DamiaoBusModel& model_;
     std::optional<wire::CanBusClock> wire_;  // only the serving thread touches it
+    WireDelivery observer_;
     int own_fd_ = -1;
     int peer_fd_ = -1;
     int wake_fd_ = -1;
