@@ -96,6 +96,7 @@ struct Trial {
     std::size_t catch_ups = 0;    // ticks a whole period late: the next one is already due
     double wire_read = 0;         // s of modelled bus time per read
     double wire_tick = 0;         // s of modelled bus time per tick, goals included
+    double handover = 0;          // s per read from the wire's end to the port (simulator side)
     double read_dt_mean = 0;
     double read_dt_p50 = 0;
     double jitter_p50 = 0, jitter_p99 = 0, jitter_max = 0;
@@ -174,6 +175,7 @@ std::optional<Trial> wired_trial(std::chrono::nanoseconds period, bool goals,
     const auto ticks = static_cast<double>(trial.ticks);
     trial.wire_read = busy.read / ticks;
     trial.wire_tick = (busy.read + busy.other) / ticks;
+    trial.handover = busy.read_handover / ticks;
     trial.read_dt_mean = mean(reads);
     trial.read_dt_p50 = percentile(reads, 0.5);
     trial.jitter_p50 = percentile(jitter, 0.5);
@@ -203,6 +205,10 @@ void wired_loop(benchmark::State& state) {
     state.counters["read_dt_us"] = trial->read_dt_mean * 1e6;
     state.counters["read_dt_p50_us"] = trial->read_dt_p50 * 1e6;
     state.counters["excess_pct"] = (trial->read_dt_mean - trial->wire_read) / trial->wire_read * 100;
+    state.counters["sim_handover_us"] = trial->handover * 1e6;
+    // What is left once the wire and the simulator's hand-over are taken out: the host side.
+    state.counters["host_excess_pct"] =
+        (trial->read_dt_mean - trial->wire_read - trial->handover) / trial->wire_read * 100;
     state.counters["jitter_p50_us"] = trial->jitter_p50 * 1e6;
     state.counters["jitter_p99_us"] = trial->jitter_p99 * 1e6;
     state.counters["jitter_max_us"] = trial->jitter_max * 1e6;

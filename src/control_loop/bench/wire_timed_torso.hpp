@@ -26,8 +26,12 @@ public:
     struct Busy {
         double read = 0;   // s
         double other = 0;  // s
+        // s from the last bit of a read's answers on the wire to their hand-over to the port:
+        // the simulator's own wake-up and, with USB latency, the adapter's timer.
+        double read_handover = 0;
         Busy operator-(const Busy& earlier) const {
-            return {read - earlier.read, other - earlier.other};
+            return {read - earlier.read, other - earlier.other,
+                    read_handover - earlier.read_handover};
         }
     };
 
@@ -64,28 +68,35 @@ public:
 
     Busy busy() const {
         return {serial_.read_seconds() + can_.read_seconds(),
-                serial_.other_seconds() + can_.other_seconds()};
+                serial_.other_seconds() + can_.other_seconds(),
+                serial_.handover_seconds() + can_.handover_seconds()};
     }
 
 private:
     // Each transaction from its request's first bit to its last answer's last bit. Fed by one
-    // serving thread, read by the benchmark.
+    // serving thread, which reports an answer just after handing it over; read by the benchmark.
     class Meter {
     public:
         void packet(bool request, bool read, const sim::wire::Window& window) {
-            if (request) reading_ = read;
+            if (request) {
+                reading_ = read;
+            } else if (reading_) {
+                handover_ns_ += (sim::wire::Clock::now() - window.end).count();
+            }
             const auto from = request ? window.start : last_end_;
             last_end_ = window.end;
             (reading_ ? read_ns_ : other_ns_) += (window.end - from).count();
         }
         double read_seconds() const { return static_cast<double>(read_ns_.load()) / 1e9; }
         double other_seconds() const { return static_cast<double>(other_ns_.load()) / 1e9; }
+        double handover_seconds() const { return static_cast<double>(handover_ns_.load()) / 1e9; }
 
     private:
         bool reading_ = false;
         sim::wire::Clock::time_point last_end_{};
         std::atomic<long long> read_ns_{0};
         std::atomic<long long> other_ns_{0};
+        std::atomic<long long> handover_ns_{0};
     };
 
     Meter serial_;
