@@ -6,6 +6,7 @@ library, as on a machine without CAN. Standard library only; run by `meson test 
 import fcntl
 import json
 import os
+import pty
 import signal
 import subprocess
 import sys
@@ -311,6 +312,51 @@ class Monitor(ToolTest):
             row = csv.read().splitlines()[1].split(",")
         self.assertEqual(row[1:8], [""] * 7)
         self.assertNotEqual(row[8], "")
+
+
+def read_all(fd):
+    """Everything written to a pseudo-terminal's other end until it is closed."""
+    data = b""
+    while True:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:  # EIO once the last writer has gone
+            return data
+        if not chunk:
+            return data
+        data += chunk
+
+
+class Terminal(ToolTest):
+    def test_monitor_redraws_one_table_in_place_on_a_terminal(self):
+        master, slave = pty.openpty()
+        process = subprocess.Popen(
+            [TOOL, "--serial", self.sim.serial, "--can", IFNAME, "monitor", "--rate", "100",
+             "--count", "4"], env=self.env(), stdin=subprocess.DEVNULL, stdout=slave,
+            stderr=subprocess.PIPE)
+        os.close(slave)
+        screen = read_all(master).decode()
+        os.close(master)
+        self.assertEqual(process.wait(timeout=10), 0, process.stderr.read())
+        process.stderr.close()
+        self.assertEqual(screen.count("\x1b[J"), 3)  # drawn once, then redrawn three times
+        self.assertEqual(screen.count("neck_roll"), 4)
+
+    def test_home_arms_asks_on_a_terminal_and_changes_nothing_unless_confirmed(self):
+        self.sim.command("servo 1 place 2500")
+        master, slave = pty.openpty()
+        process = subprocess.Popen(
+            [TOOL, "--serial", self.sim.serial, "--can", IFNAME, "home", "arms"],
+            env=self.env(), stdin=slave, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        os.close(slave)
+        os.write(master, b"n\n")
+        out, err = process.communicate(timeout=10)
+        os.close(master)
+        self.assertEqual(process.returncode, 1, err)
+        self.assertIn("Continue? [y/N]", err)
+        self.assertIn("not confirmed", err)
+        self.assertEqual(self.sim.value("requests").split()[0], "total=0")
+        self.assertEqual(self.sim.value("servo 1 position"), "2500")
 
 
 class Actions(ToolTest):
