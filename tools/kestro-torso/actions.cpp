@@ -2,7 +2,10 @@
 // asked; none of them runs without its command.
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -13,6 +16,8 @@ namespace kestro::tool {
 namespace {
 
 using namespace std::chrono_literals;
+
+constexpr double TWO_PI = 6.283185307179586;
 
 constexpr std::string_view TORQUE_HELP =
     "usage: kestro-torso [global options] torque on|off [all|arms|nose|neck]\n"
@@ -59,8 +64,18 @@ int home_neck(const GlobalOptions& options, const Output& output, const CommandA
 
     auto start = controller.read_neck_positions();
     if (!start) return failed(start.error().message());
+    // Shown before the run, which gives no word until it ends: where each joint is headed (the
+    // nearest whole turn) and how long the ramp alone takes.
+    std::array<double, 3> goals{};
+    double distance = 0;
+    for (std::size_t i = 0; i < goals.size(); ++i) {
+        goals[i] = std::round((*start)[i] / TWO_PI) * TWO_PI + 0.0;  // no "-0.0000"
+        distance = std::max(distance, std::fabs((*start)[i] - goals[i]));
+    }
     emit(output, "neck at " + radians(*start) + " rad; homing at " + text::shortest(speed) +
                      " rad/s to within " + text::shortest(tolerance) + " rad\n");
+    emit(output, "goals " + radians(goals) + " rad; the ramp takes about " +
+                     text::fixed(distance / speed, 1) + " s, then the joints settle\n");
     const auto began = std::chrono::steady_clock::now();
     auto settled = controller.neck_home(speed, tolerance, std::nullopt, std::nullopt);
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();

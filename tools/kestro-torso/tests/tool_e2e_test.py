@@ -384,6 +384,7 @@ class Actions(ToolTest):
         self.assertEqual(result.returncode, 0, result.stderr)
         lines = result.stdout.splitlines()
         self.assertTrue(lines[0].startswith("neck at [+0.10"), lines[0])
+        self.assertTrue(lines[1].startswith("goals [+0.0000, +0.0000, +0.0000] rad; the ramp takes about 0.1 s"), lines[1])
         self.assertTrue(lines[-1].startswith("settled after"), lines[-1])
         for name in ("1", "2", "3"):
             state = dict(kv.split("=") for kv in self.sim.value(f"motor {name} state").split())
