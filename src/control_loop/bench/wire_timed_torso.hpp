@@ -66,6 +66,9 @@ public:
             can_motor::SocketCanTransport::adopt(neck_bus_->take_peer()));
     }
 
+    // The neck socket's free end itself, for a client without the product's transport.
+    int take_neck_peer() { return neck_bus_->take_peer(); }
+
     Busy busy() const {
         return {serial_.read_seconds() + can_.read_seconds(),
                 serial_.other_seconds() + can_.other_seconds(),
@@ -77,11 +80,15 @@ private:
     // serving thread, which reports an answer just after handing it over; read by the benchmark.
     class Meter {
     public:
+        // Only the last answer's hand-over counts, the one the host waits for: earlier ones
+        // overlap the wire time of the answers after them.
         void packet(bool request, bool read, const sim::wire::Window& window) {
             if (request) {
+                if (reading_) handover_ns_ += pending_handover_;
+                pending_handover_ = 0;
                 reading_ = read;
-            } else if (reading_) {
-                handover_ns_ += (sim::wire::Clock::now() - window.end).count();
+            } else {
+                pending_handover_ = (sim::wire::Clock::now() - window.end).count();
             }
             const auto from = request ? window.start : last_end_;
             last_end_ = window.end;
@@ -93,6 +100,7 @@ private:
 
     private:
         bool reading_ = false;
+        long long pending_handover_ = 0;
         sim::wire::Clock::time_point last_end_{};
         std::atomic<long long> read_ns_{0};
         std::atomic<long long> other_ns_{0};
