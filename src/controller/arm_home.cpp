@@ -33,7 +33,8 @@ Outcome<void> passed(const Result<T, servo_bus::ServoBusError>& result) {
 
 }  // namespace
 
-Outcome<std::array<double, 4>> KestroMotorController::set_arm_home(double verify_tol) {
+Outcome<std::array<double, 4>> KestroMotorController::set_arm_home(double verify_tol,
+                                                                   const CancelToken& cancel) {
     if (!(verify_tol > 0)) {
         return fail(ControllerError("set_arm_home: verify_tol must be positive, got " +
                                     text::shortest(verify_tol)));
@@ -43,6 +44,7 @@ Outcome<std::array<double, 4>> KestroMotorController::set_arm_home(double verify
     servo_bus::SerialPort& bus = **port;
     const std::size_t arms = ARM_IDS.size();
 
+    if (cancel.requested()) return fail(ControllerError::interrupted("set_arm_home"));
     if (auto off = passed(sm40bl::sync_write_torque_enable(feetech_, bus, ARM_IDS,
                                                            std::vector<bool>(arms, false)));
         !off) {
@@ -63,6 +65,9 @@ Outcome<std::array<double, 4>> KestroMotorController::set_arm_home(double verify
         new_offsets[k] = wrap_to_pi((*present)[k] + (*prior_offsets)[k]);
     }
 
+    // The last point to stop: from the unlock to the lock the three writes always run
+    // together, so that EEPROM is never left unlocked.
+    if (cancel.requested()) return fail(ControllerError::interrupted("set_arm_home"));
     // The offset register is in EEPROM, which only takes writes while unlocked.
     if (auto unlocked = passed(sm40bl::sync_write_lock(feetech_, bus, ARM_IDS,
                                                        std::vector<bool>(arms, false)));

@@ -14,6 +14,7 @@
 
 #include "can_motor/damiao/driver.hpp"
 #include "can_motor/transport/can_transport.hpp"
+#include "common/cancel.hpp"
 #include "common/io_error.hpp"
 #include "common/result.hpp"
 #include "servo_bus/feetech_protocol/protocol_handler.hpp"
@@ -50,7 +51,8 @@ public:
     // --- Serial servos -------------------------------------------------------------------
 
     // Ids 1 to 7 that did not answer a ping, in ping order; empty without a serial port.
-    std::vector<std::uint8_t> check_missing_ids();
+    // Stops pinging when `cancel` asks (the list is then incomplete).
+    std::vector<std::uint8_t> check_missing_ids(const CancelToken& cancel = {});
     // Seven positions (rad) in table order: the arm group read, then the nose group read.
     Outcome<std::array<double, 7>> read_all_positions();
     // Seven raw supply voltage bytes (0.1 V) in table order.
@@ -79,9 +81,11 @@ public:
     // Writes `data` as is, waits for it to leave, then gives what arrived within about 10 ms.
     Result<std::vector<std::uint8_t>, IoError> write_raw_packet(std::span<const std::uint8_t> data);
     // Reboots all seven servos and waits up to `timeout` for each to answer a ping again.
-    Outcome<void> reboot(std::chrono::nanoseconds timeout);
+    // `cancel` ends the wait early, with an interrupted error.
+    Outcome<void> reboot(std::chrono::nanoseconds timeout, const CancelToken& cancel = {});
     // Makes the arms' current pose their persistent zero; gives the verified positions.
-    Outcome<std::array<double, 4>> set_arm_home(double verify_tol);
+    // `cancel` is polled between the bus steps; a request stops before the next one.
+    Outcome<std::array<double, 4>> set_arm_home(double verify_tol, const CancelToken& cancel = {});
 
     // --- Neck ----------------------------------------------------------------------------
 
@@ -99,12 +103,15 @@ public:
     // Clamps and commands one joint; gives its reported position. A goal that is not a
     // number is refused before anything is sent.
     Outcome<double> set_single_neck_joint(std::size_t index, double position);
-    // Names of the neck joints whose motor did not answer a feedback request.
-    std::vector<std::string> check_missing_neck_motors();
+    // Names of the neck joints whose motor did not answer a feedback request. Stops asking
+    // when `cancel` asks (the list is then incomplete).
+    std::vector<std::string> check_missing_neck_motors(const CancelToken& cancel = {});
     Outcome<NeckPositions> read_neck_positions();
     // Ramps each joint to the multiple of 2π nearest its position; gives the settled positions.
+    // `cancel` is polled before every ramp step: a request sends no further step, and each
+    // motor holds its last command.
     Outcome<NeckPositions> neck_home(double speed, double tolerance, std::optional<float> kp,
-                                     std::optional<float> kd);
+                                     std::optional<float> kd, const CancelToken& cancel = {});
 
 private:
     KestroMotorController(std::optional<servo_bus::SerialPort> serial_port,

@@ -22,13 +22,21 @@ public:
           io_error_(error.io_error() ? std::optional(*error.io_error()) : std::nullopt) {}
 
     static ControllerError no_serial_port() { return ControllerError(std::string(NO_SERIAL_PORT)); }
+    // The caller's cancel check asked the operation to stop; it sent nothing further.
+    static ControllerError interrupted(std::string_view operation) {
+        ControllerError error(std::string(operation) + ": interrupted");
+        error.interrupted_ = true;
+        return error;
+    }
 
     const std::string& message() const { return message_; }
     const IoError* io_error() const { return io_error_ ? &*io_error_ : nullptr; }
+    bool is_interrupted() const { return interrupted_; }
 
 private:
     std::string message_;
     std::optional<IoError> io_error_;
+    bool interrupted_ = false;
 };
 
 }  // namespace kestro::controller

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <thread>
 
 #include "common/text.hpp"
 #include "src/controller/controller.hpp"
@@ -49,7 +48,8 @@ std::string list(const NeckPositions& values) { return text::bracketed(values, t
 
 Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tolerance,
                                                         std::optional<float> kp,
-                                                        std::optional<float> kd) {
+                                                        std::optional<float> kd,
+                                                        const CancelToken& cancel) {
     if (!(speed > 0)) {
         return fail(ControllerError("neck_home: speed must be positive, got " + text::shortest(speed)));
     }
@@ -84,6 +84,8 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
     std::array<bool, 3> settled{};
 
     for (std::uint32_t cycle = 0; cycle < cycles; ++cycle) {
+        // Checked before a step is sent, so that a stop leaves every motor on its last command.
+        if (cancel.requested()) return fail(ControllerError::interrupted("neck_home"));
         for (std::size_t i = 0; i < cmd.size(); ++i) {
             if (settled[i]) continue;
             double d = cmd[i] - goal[i];
@@ -105,7 +107,7 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
             }
         }
         if (std::all_of(settled.begin(), settled.end(), [](bool s) { return s; })) return observed;
-        std::this_thread::sleep_for(cycle_sleep);
+        if (!sleep_for(cycle_sleep, cancel)) return fail(ControllerError::interrupted("neck_home"));
     }
     return fail(ControllerError("neck_home: timed out before settling. observed=" + list(observed) +
                                 ", goals=" + list(goal) +

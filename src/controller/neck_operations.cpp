@@ -108,9 +108,11 @@ Outcome<double> KestroMotorController::set_single_neck_joint(std::size_t index, 
     return *observed;
 }
 
-std::vector<std::string> KestroMotorController::check_missing_neck_motors() {
+std::vector<std::string> KestroMotorController::check_missing_neck_motors(
+    const CancelToken& cancel) {
     std::vector<std::string> missing;
     for (std::size_t i = 0; i < neck_motors_.size(); ++i) {
+        if (cancel.requested()) break;
         if (!neck_motors_[i].request_feedback(*can_)) missing.push_back(joint_name(i));
     }
     return missing;

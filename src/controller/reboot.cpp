@@ -1,6 +1,5 @@
 // Rebooting the serial servos and waiting for each to answer again.
 #include <algorithm>
-#include <thread>
 
 #include "common/log.hpp"
 #include "common/text.hpp"
@@ -15,7 +14,8 @@ constexpr auto poll_interval = 100ms;
 
 }  // namespace
 
-Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout) {
+Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
+                                            const CancelToken& cancel) {
     if (!serial_port_) return {};
     auto names = get_motor_id_name();
 
@@ -32,7 +32,7 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout) {
     std::vector<std::uint8_t> pending(SERVO_IDS.begin(), SERVO_IDS.end());
     auto start = std::chrono::steady_clock::now();
     while (!pending.empty() && std::chrono::steady_clock::now() - start < timeout) {
-        std::this_thread::sleep_for(poll_interval);
+        if (!sleep_for(poll_interval, cancel)) return fail(ControllerError::interrupted("reboot"));
         std::erase_if(pending, [&](std::uint8_t id) {
             auto answered = feetech_.ping(*serial_port_, id);
             return answered && *answered;

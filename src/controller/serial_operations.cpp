@@ -48,10 +48,11 @@ Outcome<void> write_goals(const FeetechProtocolHandler& handler, SerialPort& por
 
 }  // namespace
 
-std::vector<std::uint8_t> KestroMotorController::check_missing_ids() {
+std::vector<std::uint8_t> KestroMotorController::check_missing_ids(const CancelToken& cancel) {
     std::vector<std::uint8_t> missing;
     if (!serial_port_) return missing;
     for (std::uint8_t id : SERVO_IDS) {
+        if (cancel.requested()) break;
         // A failed ping counts as a missing servo; the error itself is of no further use.
         auto answered = feetech_.ping(*serial_port_, id);
         if (!answered || !*answered) missing.push_back(id);

@@ -263,5 +263,28 @@ TEST_F(NeckOperations, AJointThatNeverSettlesTimesOutAfterTheSettlingBudget) {
     EXPECT_EQ(message.substr(message.size() - tail.size()), tail) << message;
 }
 
+TEST_F(NeckOperations, AStopRequestEndsHomingBeforeItsNextStepAndLeavesTheControllerUsable) {
+    // A pitch that never settles would keep homing busy for its whole 20 s budget.
+    neck().place(2, 0.3, 0);
+    neck().set_stuck(2, true);
+    int polls = 0;
+    std::optional<sim::BusFrame> frame_at_stop;
+    CancelToken stop_after_a_few_cycles([&] {
+        if (++polls < 20) return false;
+        frame_at_stop = neck().snapshot(2).last_frame;
+        return true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    auto home = controller().neck_home(0.4, 0.15, {}, {}, stop_after_a_few_cycles);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    ASSERT_FALSE(home);
+    EXPECT_TRUE(home.error().is_interrupted());
+    EXPECT_EQ(home.error().message(), "neck_home: interrupted");
+    ASSERT_TRUE(frame_at_stop);
+    EXPECT_EQ(neck().snapshot(2).last_frame, frame_at_stop) << "no step after the request";
+    EXPECT_TRUE(controller().neck_torque_enabled()) << "the motors keep holding";
+    EXPECT_TRUE(controller().read_neck_positions());
+}
+
 }  // namespace
 }  // namespace kestro::controller
