@@ -4,6 +4,7 @@
 // - when the last Sender goes, a waiting consumer sees Closed once the queue is empty;
 // - when the Receiver goes, queued values are destroyed and every later send fails at once,
 //   which also wakes producers that were waiting for room.
+// Timed waits let callers wait in slices, so that a person can interrupt them in between.
 #pragma once
 
 #include <chrono>
@@ -24,6 +25,20 @@ enum class RecvError {
     Closed,   // nothing queued and no sender left
 };
 
+enum class SendStatus {
+    Sent,
+    Full,    // no room before the deadline; the value stays with the caller
+    Closed,  // the receiver is gone; the value stays with the caller
+};
+
+// What a consumer's wait for the next value found, without taking it.
+enum class Readiness {
+    Ready,    // a value is queued
+    Timeout,  // nothing before the deadline
+    Closed,   // nothing queued and no sender left
+    Woken,    // a sender asked the consumer to look at its other duties (a stop flag, say)
+};
+
 namespace detail {
 
 template <class T>
@@ -37,6 +52,7 @@ struct ChannelState {
     const std::size_t capacity;
     std::size_t senders = 1;
     bool receiver_alive = true;
+    bool consumer_woken = false;
 };
 
 }  // namespace detail
@@ -64,13 +80,30 @@ public:
     // receiver is gone.
     Result<void, T> send(T value) {
         std::unique_lock lock(state_->mutex);
-        state_->not_full.wait(lock, [&] {
-            return !state_->receiver_alive || state_->queue.size() < state_->capacity;
-        });
+        state_->not_full.wait(lock, [&] { return has_room_or_closed(); });
         if (!state_->receiver_alive) return fail(std::move(value));
-        state_->queue.push_back(std::move(value));
-        state_->not_empty.notify_one();
+        push(std::move(value));
         return {};
+    }
+
+    // Queues `value` (moving it from the caller only when sent), waiting for room until
+    // `deadline` at the latest.
+    template <class Clock, class Duration>
+    SendStatus send_until(T& value, std::chrono::time_point<Clock, Duration> deadline) {
+        std::unique_lock lock(state_->mutex);
+        if (!state_->not_full.wait_until(lock, deadline, [&] { return has_room_or_closed(); })) {
+            return SendStatus::Full;
+        }
+        if (!state_->receiver_alive) return SendStatus::Closed;
+        push(std::move(value));
+        return SendStatus::Sent;
+    }
+
+    // Ends the consumer's current or next wait_until with Woken, without sending anything.
+    void wake_receiver() {
+        std::lock_guard lock(state_->mutex);
+        state_->consumer_woken = true;
+        state_->not_empty.notify_all();
     }
 
     // True once the receiver is gone; sends then fail.
@@ -80,6 +113,15 @@ public:
     }
 
 private:
+    // Called with the lock held.
+    bool has_room_or_closed() const {
+        return !state_->receiver_alive || state_->queue.size() < state_->capacity;
+    }
+    void push(T value) {
+        state_->queue.push_back(std::move(value));
+        state_->not_empty.notify_one();
+    }
+
     std::shared_ptr<detail::ChannelState<T>> state_;
 };
 
@@ -109,6 +151,21 @@ public:
         bool ready = state_->not_empty.wait_until(
             lock, deadline, [&] { return !state_->queue.empty() || state_->senders == 0; });
         return take(ready);
+    }
+
+    // Waits until a value is queued, every sender is gone, a sender wakes the consumer or
+    // `deadline` passes; takes nothing, so a value stays counted against the capacity until
+    // the consumer takes it. A wake-up is reported once.
+    template <class Clock, class Duration>
+    Readiness wait_until(std::chrono::time_point<Clock, Duration> deadline) {
+        std::unique_lock lock(state_->mutex);
+        state_->not_empty.wait_until(lock, deadline, [&] {
+            return !state_->queue.empty() || state_->senders == 0 || state_->consumer_woken;
+        });
+        if (!state_->queue.empty()) return Readiness::Ready;
+        if (std::exchange(state_->consumer_woken, false)) return Readiness::Woken;
+        if (state_->senders == 0) return Readiness::Closed;
+        return Readiness::Timeout;
     }
 
     // The next value, waiting at most `timeout`.

@@ -10,6 +10,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "common/cancel.hpp"
 #include "src/control_loop/loop_cells.hpp"
 #include "src/control_loop/loop_config.hpp"
 #include "src/control_loop/loop_thread.hpp"
@@ -25,26 +26,35 @@ using ControllerFactory = std::function<controller::Outcome<controller::KestroMo
 
 ControllerFactory socketcan_controller_factory();
 
-// Why a raw packet got no answer.
-enum class RawPacketFailure {
+// Why a wait on the loop thread ended without its answer.
+enum class WaitFailure {
     ChannelClosed,  // the loop has ended; nothing was queued
-    NoReply,        // the loop dropped the request: the write failed or was never made
+    NoReply,        // the loop dropped the request (it failed or never ran), or did not answer in time
+    Interrupted,    // the caller's cancel check asked to stop: nothing was queued, or the
+                    // queued request still runs as usual
+    OwnThread,      // made on the loop's own thread (from a log handler): it would wait on itself
 };
 
 class KestroControlLoop {
 public:
     // Brings the torso up (motor checks, voltage wait, servo reboot, first reading) and
     // starts the loop thread. On failure nothing is left open or running.
+    // `cancel` is polled throughout; a request ends the start-up with Interrupted, having
+    // closed everything it opened.
     static Result<std::unique_ptr<KestroControlLoop>, MotorError> start(
-        const LoopConfig& config, const ControllerFactory& factory = socketcan_controller_factory());
+        const LoopConfig& config, const ControllerFactory& factory = socketcan_controller_factory(),
+        const CancelToken& cancel = {});
 
     KestroControlLoop(const KestroControlLoop&) = delete;
     KestroControlLoop& operator=(const KestroControlLoop&) = delete;
     // Closes the loop first.
     ~KestroControlLoop();
 
-    // Queues a command, waiting while the queue is full; false once the loop has ended.
-    [[nodiscard]] bool send(MotorCommand command) { return static_cast<bool>(command_tx_.send(std::move(command))); }
+    // Every wait below polls `cancel` at least every CANCEL_POLL_INTERVAL.
+
+    // Queues a command, waiting while the queue is full. On the loop's own thread a full queue
+    // fails at once (OwnThread) instead of waiting on itself.
+    Result<void, WaitFailure> send(MotorCommand command, const CancelToken& cancel = {});
 
     // Copies of the last published values.
     Result<KestroTorsoPosition, MotorError> get_last_position();
@@ -54,26 +64,38 @@ public:
     const std::unordered_map<std::string, std::uint8_t>& motor_name_id() const { return motor_name_id_; }
 
     // A register read by the loop thread, waiting at most 1 s for it once queued.
-    Result<Bytes, MotorError> async_read_raw_bytes(std::uint8_t id, std::uint8_t address,
-                                                   std::uint8_t length);
+    Result<Bytes, WaitFailure> async_read_raw_bytes(std::uint8_t id, std::uint8_t address,
+                                                    std::uint8_t length,
+                                                    const CancelToken& cancel = {});
     // A raw packet written by the loop thread, and what came back. The wait has no time-out:
     // the loop always answers or drops the request within its own bounded write.
-    Result<Bytes, RawPacketFailure> write_raw_packet(Bytes packet);
+    Result<Bytes, WaitFailure> write_raw_packet(Bytes packet, const CancelToken& cancel = {});
 
-    // Stops the loop: the thread finishes its current event, executes the commands still
-    // queued, releases the buses and ends. Later calls return at once.
-    void close();
+    // Stops the loop: the thread is woken at once, finishes its current event, executes the
+    // commands still queued, releases the buses and ends. Later calls return at once. On the
+    // loop's own thread it only asks the thread to stop, since the thread cannot wait for
+    // itself. Fails only with Interrupted, leaving the thread to end by itself.
+    Result<void, WaitFailure> close(const CancelToken& cancel = {});
+
+    // True on the loop's own thread, where nothing may wait for that thread.
+    bool on_loop_thread() const;
 
 private:
     friend struct ControlLoopTestAccess;
 
     struct ThreadSlot {
         std::thread thread;
-        std::unique_ptr<LoopThreadEnd> end;
+        std::shared_ptr<LoopThreadEnd> end;
     };
 
     KestroControlLoop(Sender<MotorCommand> command_tx, std::shared_ptr<LoopCells> cells,
                       std::unordered_map<std::string, std::uint8_t> motor_name_id);
+
+    // Queues a request and waits for its answer on `answer`, at most `timeout` (none: without
+    // end) once queued.
+    Result<Bytes, WaitFailure> request(MotorCommand command, Receiver<Bytes>& answer,
+                                       std::optional<std::chrono::nanoseconds> timeout,
+                                       const CancelToken& cancel);
 
     Sender<MotorCommand> command_tx_;
     std::shared_ptr<LoopCells> cells_;

@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <span>
+#include <thread>
 
 #include "src/control_loop/command_handling.hpp"
 #include "src/control_loop/torso_position.hpp"
@@ -50,6 +51,9 @@ struct LoopCells {
           last_stats(with_stats ? std::make_unique<StatsCell>(StatsStore{}) : nullptr) {}
 
     std::atomic<bool> stop_flag{false};
+    // Set by the loop thread as its first act, so that a call made on that thread (from a log
+    // handler) can tell that it must not wait for the thread.
+    std::atomic<std::thread::id> loop_thread_id{};
     PositionCell last_position;
     TorqueCell last_torque;
     std::unique_ptr<StatsCell> last_stats;  // only when statistics are enabled

@@ -1,6 +1,8 @@
 #include "src/control_loop/loop_thread.hpp"
 
+#include <algorithm>
 #include <exception>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -10,6 +12,25 @@ namespace kestro::control_loop {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The longest single wait of the loop thread. Waits toward a tick far away (a period of
+// "hardly ever") are cut into such slices, so that no deadline reaches values a 32-bit time_t
+// cannot hold; a slice that ends early only makes the loop look again.
+constexpr auto longest_wait = 1h;
+
+// start + k × period, saturated: when that lies beyond what the clock can hold, the end of
+// time, so that a huge period gives the first tick and no other.
+Clock::time_point tick_time(Clock::time_point start, std::uint64_t k, std::chrono::nanoseconds period) {
+    using Rep = Clock::duration::rep;
+    constexpr Rep most = std::numeric_limits<Rep>::max();
+    const Rep since_epoch = start.time_since_epoch().count();
+    const auto count = static_cast<std::uint64_t>(period.count());
+    if (count != 0 && k > static_cast<std::uint64_t>(most - since_epoch) / count) {
+        return Clock::time_point::max();
+    }
+    return start + Clock::duration(static_cast<Rep>(k * count));
+}
 
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -23,6 +44,7 @@ public:
 
     void cycle() {
         for (;;) {
+            if (task_.cells->stop_flag.load()) break;
             next_event();
             if (task_.cells->stop_flag.load()) break;
         }
@@ -31,18 +53,18 @@ public:
 
 private:
     // Waits for the next tick or command, whichever comes first, and serves it. When both
-    // are ready, either may go first, with equal chance, so neither can starve the other.
+    // are ready, either may go first, with equal chance, so neither can starve the other. The
+    // choice is made before the command is taken, so a command set aside for a tick still
+    // holds its queue slot. `close` wakes the wait, so a long period does not delay it.
     void next_event() {
-        if (!pending_) {
-            auto command = task_.commands.recv_until(next_tick_);
-            if (command) {
-                pending_.emplace(std::move(*command));
-            } else if (command.error() == RecvError::Closed) {
-                std::this_thread::sleep_until(next_tick_);  // nobody can send: just keep time
-            }
+        const Clock::time_point wait_end = std::min(next_tick_, Clock::now() + longest_wait);
+        Readiness ready = task_.commands.wait_until(wait_end);
+        if (ready == Readiness::Closed) {
+            // Nobody can send: keep time, looking at the stop flag now and then.
+            std::this_thread::sleep_until(std::min(wait_end, Clock::now() + 10ms));
         }
-        bool tick_due = Clock::now() >= next_tick_;
-        if (pending_ && (!tick_due || coin_(random_) == 0)) {
+        const bool tick_due = Clock::now() >= next_tick_;
+        if (ready == Readiness::Ready && (!tick_due || coin_(random_) == 0)) {
             serve_command();
         } else if (tick_due) {
             tick();
@@ -61,7 +83,7 @@ private:
         if (task_.cells->last_stats) record_read(now);
         // Missed ticks stay due, so they are delivered back to back until the schedule is
         // caught up; none is merged or skipped.
-        next_tick_ = start_ + static_cast<std::int64_t>(++ticks_) * task_.period;
+        next_tick_ = tick_time(start_, ++ticks_, task_.period);
     }
 
     void record_read(Clock::time_point tick_start) {
@@ -77,10 +99,10 @@ private:
 
     void serve_command() {
         Clock::time_point start = Clock::now();
-        MotorCommand command = std::move(*pending_);
-        pending_.reset();
+        auto command = task_.commands.try_recv();  // the loop is the only consumer: it is there
+        if (!command) return;
         // Failures are dropped: request commands have already answered or closed their reply.
-        bool handled = handle(std::move(command));
+        bool handled = handle(std::move(*command));
         if (handled && task_.cells->last_stats) write_buffer_.push_back(seconds_since(start));
     }
 
@@ -92,10 +114,6 @@ private:
 
     // After the stop flag: every command still queued is executed, unmeasured, without ticks.
     void drain() {
-        if (pending_) {
-            handle(std::move(*pending_));
-            pending_.reset();
-        }
         while (auto command = task_.commands.try_recv()) handle(std::move(*command));
     }
 
@@ -107,21 +125,38 @@ private:
     Clock::time_point last_publish_;
     std::vector<double> read_buffer_;
     std::vector<double> write_buffer_;
-    std::optional<MotorCommand> pending_;
     std::minstd_rand random_{std::random_device{}()};
     std::uniform_int_distribution<int> coin_{0, 1};
 };
 
 }  // namespace
 
-void run(LoopTask task, LoopThreadEnd& end) {
-    // Counted as aborted unless the loop returns. A forced unwind (a finalising interpreter ends
-    // a thread that asks it for its lock) is no std::exception: it passes through here and goes
-    // on, still releasing the queue and the controller on its way out.
-    end.aborted = true;
+void LoopThreadEnd::finish(bool aborted) {
+    std::lock_guard lock(mutex_);
+    aborted_ = aborted;
+    finished_ = true;
+    finished_changed_.notify_all();
+}
+
+bool LoopThreadEnd::wait_until(Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return finished_changed_.wait_until(lock, deadline, [&] { return finished_; });
+}
+
+void run(LoopTask task, std::shared_ptr<LoopThreadEnd> end) {
+    task.cells->loop_thread_id.store(std::this_thread::get_id());
+    // Reports the end once the task below has released the queue and the controller, also
+    // when a forced unwind (a finalising interpreter ends a thread that asks it for its lock)
+    // passes through: that is no std::exception, so it goes on, counted as aborted.
+    struct Finish {
+        LoopThreadEnd& end;
+        bool aborted = true;
+        ~Finish() { end.finish(aborted); }
+    } finish{*end};
+    LoopTask owned = std::move(task);
     try {
-        Loop(task).cycle();
-        end.aborted = false;
+        Loop(owned).cycle();
+        finish.aborted = false;
     } catch (const std::exception&) {
         // An internal fault ends the loop like a normal exit would: leaving here releases the
         // queue (so producers fail instead of waiting) and then the controller.

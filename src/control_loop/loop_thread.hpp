@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,13 +27,26 @@ struct LoopTask {
     std::shared_ptr<LoopCells> cells;
 };
 
-// How the thread ended; read after joining it.
-struct LoopThreadEnd {
-    bool aborted = false;  // a fault escaped the loop; the queue and buses were released anyway
+// How the thread ended. Shared with the loop object, which waits on it in slices (so that a
+// person can interrupt the wait) before joining a thread that is known to be done.
+class LoopThreadEnd {
+public:
+    // Called by the thread once it has released everything it owned.
+    void finish(bool aborted);
+    // True once the thread has finished; waits until `deadline` at the latest.
+    bool wait_until(std::chrono::steady_clock::time_point deadline);
+    // A fault escaped the loop; the queue and buses were released anyway. Read after finishing.
+    bool aborted() const { return aborted_; }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable finished_changed_;
+    bool finished_ = false;
+    bool aborted_ = false;
 };
 
 // The thread body. A fault never leaves it: it ends the loop, releases what the task owns
 // and is recorded in `end`.
-void run(LoopTask task, LoopThreadEnd& end);
+void run(LoopTask task, std::shared_ptr<LoopThreadEnd> end);
 
 }  // namespace kestro::control_loop

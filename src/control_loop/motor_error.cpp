@@ -26,6 +26,7 @@ struct Describe {
         return "Could not open serial port: " + e.path +
                "! Check permissions and if the port is already in use.";
     }
+    std::string operator()(const Interrupted&) const { return "Start-up interrupted"; }
 };
 
 }  // namespace

@@ -25,9 +25,12 @@ struct PortNotFound {
 struct PortOpenFailed {
     std::string path;
 };
+// The caller's cancel check stopped the start-up (a person pressed Ctrl-C); everything it had
+// opened is closed again.
+struct Interrupted {};
 
 using MotorError = std::variant<MissingMotors, CommunicationError, NoMotorsDetected,
-                                VoltageRampupTimeout, PortNotFound, PortOpenFailed>;
+                                VoltageRampupTimeout, PortNotFound, PortOpenFailed, Interrupted>;
 
 // The display text, e.g. "Missing motors: [\"nose_top\"]!".
 std::string to_string(const MotorError& error);

@@ -5,10 +5,12 @@
 namespace kestro::control_loop {
 
 Result<KestroTorsoPosition, MotorError> read_pos(controller::KestroMotorController& controller,
-                                                 std::uint64_t allowed_retries) {
+                                                 std::uint64_t allowed_retries,
+                                                 const CancelToken& cancel) {
     KestroTorsoPosition position;
     if (controller.has_serial_port()) {
-        auto servos = with_retry([&] { return controller.read_all_positions(); }, allowed_retries);
+        auto servos = with_retry([&] { return controller.read_all_positions(); }, allowed_retries,
+                                 cancel);
         if (!servos) return fail(CommunicationError{});
         const auto& v = *servos;
         position.left_arm = {v[0], v[1]};

@@ -11,8 +11,10 @@
 namespace kestro::control_loop {
 
 // Without a serial port the arm and nose values are 0.0 and the serial bus is not touched.
-// Any failure is a CommunicationError; the cause is not kept.
+// Any failure is a CommunicationError; the cause is not kept. `cancel` cuts the retry pauses
+// short.
 Result<KestroTorsoPosition, MotorError> read_pos(controller::KestroMotorController& controller,
-                                                 std::uint64_t allowed_retries);
+                                                 std::uint64_t allowed_retries,
+                                                 const CancelToken& cancel = {});
 
 }  // namespace kestro::control_loop

@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 
+#include "common/cancel.hpp"
 #include "common/log.hpp"
 #include "src/controller/controller_error.hpp"
 
@@ -23,9 +23,10 @@ inline bool is_retryable(const controller::ControllerError& error) {
 }
 
 // Runs `operation` (giving a Result with a ControllerError) under the policy; gives its value
-// or its last error.
+// or its last error. A request of `cancel` ends the pauses early, with the last error.
 template <class Operation>
-auto with_retry(Operation&& operation, std::uint64_t allowed_retries) {
+auto with_retry(Operation&& operation, std::uint64_t allowed_retries,
+                const CancelToken& cancel = {}) {
     for (std::uint64_t attempt = 1;; ++attempt) {
         auto result = operation();
         if (result) {
@@ -37,7 +38,7 @@ auto with_retry(Operation&& operation, std::uint64_t allowed_retries) {
             return result;
         }
         if (!is_retryable(result.error()) || attempt >= allowed_retries) return result;
-        std::this_thread::sleep_for(RETRY_PAUSE);
+        if (!sleep_for(RETRY_PAUSE, cancel)) return result;
     }
 }
 

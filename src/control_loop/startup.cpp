@@ -39,38 +39,45 @@ std::vector<std::string> servo_names(const std::vector<std::uint8_t>& missing) {
     return result;
 }
 
-Result<void, MotorError> check_motors(KestroMotorController& controller) {
+// Every step below checks `cancel` after its bus work: a stop request then outranks whatever
+// that work found, since an incomplete check may have failed only because it was cut short.
+Result<void, MotorError> check_motors(KestroMotorController& controller, const CancelToken& cancel) {
     if (controller.has_serial_port()) {
-        auto missing = controller.check_missing_ids();
+        auto missing = controller.check_missing_ids(cancel);
+        if (cancel.requested()) return fail(Interrupted{});
         if (missing.size() == controller::SERVO_IDS.size()) return fail(NoMotorsDetected{});
         if (!missing.empty()) return fail(MissingMotors{servo_names(missing)});
     }
-    auto missing_neck = controller.check_missing_neck_motors();
+    auto missing_neck = controller.check_missing_neck_motors(cancel);
+    if (cancel.requested()) return fail(Interrupted{});
     if (!missing_neck.empty()) return fail(MissingMotors{missing_neck});
     return {};
 }
 
 Result<std::array<std::uint8_t, 7>, MotorError> read_voltages(KestroMotorController& controller,
-                                                              std::uint64_t allowed_retries) {
-    auto voltages = with_retry([&] { return controller.read_all_voltages(); }, allowed_retries);
+                                                              std::uint64_t allowed_retries,
+                                                              const CancelToken& cancel) {
+    auto voltages =
+        with_retry([&] { return controller.read_all_voltages(); }, allowed_retries, cancel);
+    if (cancel.requested()) return fail(Interrupted{});
     if (!voltages) return fail(CommunicationError{});
     return *voltages;
 }
 
 // Waits, polling every 100 ms, until every servo reads at least 11.0 V, then reboots them.
 Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
-                                          const LoopConfig& config) {
+                                          const LoopConfig& config, const CancelToken& cancel) {
     log::emit(log::Level::Info, log::control_loop_target,
               [] { return std::string("Waiting for voltage to be stable at 12V..."); });
-    auto voltages = read_voltages(controller, config.allowed_retries());
+    auto voltages = read_voltages(controller, config.allowed_retries(), cancel);
     if (!voltages) return fail(voltages.error());
     // Measured on the monotonic clock, so a wall-clock step cannot cut the wait short or
     // stretch it.
     const Clock::time_point start = Clock::now();
     auto lowest = [&] { return *std::min_element(voltages->begin(), voltages->end()); };
     while (lowest() < STABLE_VOLTAGE && Clock::now() - start < config.voltage_rampup_timeout()) {
-        std::this_thread::sleep_for(voltage_poll);
-        voltages = read_voltages(controller, config.allowed_retries());
+        if (!sleep_for(voltage_poll, cancel)) return fail(Interrupted{});
+        voltages = read_voltages(controller, config.allowed_retries(), cancel);
         if (!voltages) return fail(voltages.error());
     }
     if (lowest() < STABLE_VOLTAGE) {
@@ -80,13 +87,18 @@ Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
         return "Voltage is stable at ~12V: " + text::bracketed(*voltages) + " (took " +
                text::duration(Clock::now() - start) + ")";
     });
-    if (!controller.reboot(reboot_timeout)) return fail(CommunicationError{});
+    auto rebooted = controller.reboot(reboot_timeout, cancel);
+    if (cancel.requested()) return fail(Interrupted{});
+    if (!rebooted) return fail(CommunicationError{});
     return {};
 }
 
-Result<bool, MotorError> read_torque(KestroMotorController& controller, std::uint64_t allowed_retries) {
+Result<bool, MotorError> read_torque(KestroMotorController& controller, std::uint64_t allowed_retries,
+                                     const CancelToken& cancel) {
     if (!controller.has_serial_port()) return false;
-    auto torque = with_retry([&] { return controller.is_torque_enabled(); }, allowed_retries);
+    auto torque =
+        with_retry([&] { return controller.is_torque_enabled(); }, allowed_retries, cancel);
+    if (cancel.requested()) return fail(Interrupted{});
     if (!torque) return fail(CommunicationError{});
     return *torque;
 }
@@ -100,7 +112,7 @@ ControllerFactory socketcan_controller_factory() {
 }
 
 Result<std::unique_ptr<KestroControlLoop>, MotorError> KestroControlLoop::start(
-    const LoopConfig& config, const ControllerFactory& factory) {
+    const LoopConfig& config, const ControllerFactory& factory, const CancelToken& cancel) {
     auto [command_tx, command_rx] = bounded_channel<MotorCommand>(COMMAND_QUEUE_CAPACITY);
     const auto& serialport = config.serialport();
 
@@ -109,31 +121,33 @@ Result<std::unique_ptr<KestroControlLoop>, MotorError> KestroControlLoop::start(
     auto controller = factory(serialport, config.can_bus());
     if (!controller) return fail(PortOpenFailed{serialport.value_or("")});
 
-    if (auto present = check_motors(*controller); !present) return fail(present.error());
+    if (auto present = check_motors(*controller, cancel); !present) return fail(present.error());
     if (serialport) {
-        if (auto powered = wait_for_voltage(*controller, config); !powered) return fail(powered.error());
+        if (auto powered = wait_for_voltage(*controller, config, cancel); !powered) {
+            return fail(powered.error());
+        }
     }
     auto motor_name_id = controller::get_motor_name_id();
-    auto first_reading = read_pos(*controller, config.allowed_retries());
+    auto first_reading = read_pos(*controller, config.allowed_retries(), cancel);
+    if (cancel.requested()) return fail(Interrupted{});
     if (!first_reading) return fail(first_reading.error());
-    auto torque = read_torque(*controller, config.allowed_retries());
+    auto torque = read_torque(*controller, config.allowed_retries(), cancel);
     if (!torque) return fail(torque.error());
 
     auto cells = std::make_shared<LoopCells>(*first_reading, *torque,
                                              config.stats_pub_period().has_value());
     std::unique_ptr<KestroControlLoop> loop(
         new KestroControlLoop(std::move(command_tx), cells, std::move(motor_name_id)));
-    auto end = std::make_unique<LoopThreadEnd>();
-    LoopThreadEnd& end_ref = *end;
+    auto end = std::make_shared<LoopThreadEnd>();
     try {
         std::thread thread(run,
                            LoopTask{std::move(*controller), std::move(command_rx),
                                     config.read_position_loop_period(), config.allowed_retries(),
                                     config.stats_pub_period(), cells},
-                           std::ref(end_ref));
+                           end);
         loop->thread_handle_.with_lock([&](ThreadSlot& slot) {
             slot.thread = std::move(thread);
-            slot.end = std::move(end);
+            slot.end = end;
         });
     } catch (const std::system_error&) {
         // No thread can be had: an internal fault, as for any other broken platform promise.

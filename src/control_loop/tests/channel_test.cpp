@@ -105,5 +105,37 @@ TEST(Channel, ALostReceiverReleasesQueuedValuesAndFailsSendsAtOnce) {
     EXPECT_TRUE(tx.is_closed());
 }
 
+// The timed forms behind waits that can be interrupted: a send that finds no room keeps its
+// value, and a consumer can wait for a value without taking it (so that it still counts
+// against the capacity) or be woken without one.
+TEST(Channel, TimedSendsKeepTheirValueAndAWaitTakesNothing) {
+    auto [tx, rx] = bounded_channel<std::unique_ptr<int>>(1);
+    auto first = std::make_unique<int>(1);
+    EXPECT_EQ(tx.send_until(first, Clock::now()), SendStatus::Sent);
+    EXPECT_FALSE(first);
+    auto second = std::make_unique<int>(2);
+    const auto begun = Clock::now();
+    EXPECT_EQ(tx.send_until(second, begun + 20ms), SendStatus::Full);
+    EXPECT_GE(Clock::now() - begun, 20ms);
+    ASSERT_TRUE(second) << "a send that found no room keeps its value";
+
+    EXPECT_EQ(rx.wait_until(Clock::now()), Readiness::Ready);
+    EXPECT_EQ(tx.send_until(second, Clock::now()), SendStatus::Full) << "waiting took nothing";
+    EXPECT_EQ(*rx.try_recv().value(), 1);
+    EXPECT_EQ(rx.wait_until(Clock::now() + 5ms), Readiness::Timeout);
+
+    std::thread waker([sender = tx]() mutable {
+        std::this_thread::sleep_for(20ms);
+        sender.wake_receiver();
+    });
+    EXPECT_EQ(rx.wait_until(Clock::now() + 10s), Readiness::Woken);
+    waker.join();
+    EXPECT_EQ(rx.wait_until(Clock::now()), Readiness::Timeout) << "a wake-up is reported once";
+
+    { auto gone = std::move(rx); }
+    EXPECT_EQ(tx.send_until(second, Clock::now() + 10s), SendStatus::Closed);
+    EXPECT_TRUE(second);
+}
+
 }  // namespace
 }  // namespace kestro::control_loop

@@ -113,7 +113,7 @@ TEST_F(Loop, ARawReadOfASilentServoTakesEveryAttemptThenFails) {
     auto begun = Clock::now();
     auto bytes = loop->async_read_raw_bytes(7, 56, 2);
     ASSERT_FALSE(bytes);
-    EXPECT_TRUE(std::holds_alternative<CommunicationError>(bytes.error()));
+    EXPECT_EQ(bytes.error(), WaitFailure::NoReply);
     EXPECT_GE(Clock::now() - begun, 4 * RETRY_PAUSE);
     EXPECT_EQ(count_requests(servos(), 7, instruction::READ), 5u);
 }
@@ -125,7 +125,7 @@ TEST_F(Loop, OnANeckOnlyLoopSerialRequestsFailWithoutWaitingOut) {
     auto bytes = loop->async_read_raw_bytes(1, 56, 2);
     ASSERT_FALSE(bytes);
     EXPECT_LT(Clock::now() - begun, 500ms);
-    EXPECT_EQ(loop->write_raw_packet({1, 2, 3}).error(), RawPacketFailure::NoReply);
+    EXPECT_EQ(loop->write_raw_packet({1, 2, 3}).error(), WaitFailure::NoReply);
 }
 
 TEST_F(Loop, CloseRunsTheQueuedCommandsFirstAndLaterRequestsFail) {
@@ -139,8 +139,8 @@ TEST_F(Loop, CloseRunsTheQueuedCommandsFirstAndLaterRequestsFail) {
     loop->close();
     EXPECT_LT(Clock::now() - begun, 10ms) << "a second close has nothing to wait for";
     EXPECT_FALSE(loop->send(command::EnableTorque{}));
-    EXPECT_TRUE(std::holds_alternative<CommunicationError>(loop->async_read_raw_bytes(1, 40, 1).error()));
-    EXPECT_EQ(loop->write_raw_packet({1}).error(), RawPacketFailure::ChannelClosed);
+    EXPECT_EQ(loop->async_read_raw_bytes(1, 40, 1).error(), WaitFailure::ChannelClosed);
+    EXPECT_EQ(loop->write_raw_packet({1}).error(), WaitFailure::ChannelClosed);
     EXPECT_TRUE(loop->get_last_position()) << "the last reading stays available";
 }
 
@@ -226,12 +226,103 @@ TEST_F(Loop, AFaultIsReportedWithThePoisonedHandleNote) {
     auto loop = start_ok(config(std::nullopt));
     ASSERT_TRUE(loop);
     fault_ = Fault::Throw;
+    EXPECT_TRUE(eventually([&] { return !loop->send(command::EnableTorque{}); }));
     ControlLoopTestAccess::poison_thread_handle(*loop);
     log::Capture::instance().take();
     loop->close();
     auto records = log::Capture::instance().take();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, "Failed to join control loop thread (poisoned): Any { .. }");
+}
+
+TEST_F(Loop, CloseWakesAnIdleLoopAtOnceAndStillRunsTheQueuedCommands) {
+    auto loop = start_ok(config(std::nullopt, std::nullopt, 5, 30s, 5s));
+    ASSERT_TRUE(loop);
+    std::this_thread::sleep_for(50ms);  // past the first tick: the next is 5 s away
+    ASSERT_TRUE(loop->send(command::SetNeckRollPosition{0.3}));
+    const auto begun = Clock::now();
+    ASSERT_TRUE(loop->close());
+    EXPECT_LT(Clock::now() - begun, 500ms);
+    EXPECT_NEAR(neck().snapshot(3).last_mit->position, 0.3, 1e-3);
+}
+
+TEST_F(Loop, AHugePeriodGivesTheFirstTickAndNoOther) {
+    auto loop = start_ok(config(serial_path(), std::nullopt, 5, 30s, std::chrono::nanoseconds::max()));
+    ASSERT_TRUE(loop);
+    std::this_thread::sleep_for(20ms);
+    servos().clear_requests();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(count_requests(servos(), 0xFE, instruction::SYNC_READ), 0u);
+    const auto begun = Clock::now();
+    ASSERT_TRUE(loop->close());
+    EXPECT_LT(Clock::now() - begun, 500ms);
+}
+
+// Waits on the loop can be given up (Ctrl-C in Python) without harm: a command that found no
+// room is not queued, a request whose answer is given up still runs, and a given-up close
+// leaves a loop that a later close ends.
+TEST_F(Loop, StoppedWaitsLeaveTheQueueAndTheLoopInAKnownState) {
+    auto loop = start_ok(config(serial_path()));
+    ASSERT_TRUE(loop);
+    servos().set_silent(7, true);
+    auto [reply, answer] = reply_channel();
+    ASSERT_TRUE(loop->send(command::ReadRawBytes{7, 56, 2, std::move(reply)}));  // ~150 ms
+    std::this_thread::sleep_for(20ms);
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(loop->send(command::EnableArms{false}));
+    int polls = 0;
+    CancelToken soon([&] { return ++polls > 2; });
+    auto begun = Clock::now();
+    EXPECT_EQ(loop->send(command::EnableArms{true}, soon).error(), WaitFailure::Interrupted);
+    EXPECT_LT(Clock::now() - begun, 100ms);
+    CancelToken now([] { return true; });
+    EXPECT_EQ(loop->async_read_raw_bytes(1, 56, 2, now).error(), WaitFailure::Interrupted)
+        << "the queue is still full";
+    servos().set_silent(7, false);
+    EXPECT_TRUE(eventually([&] { return count_requests(servos(), 0xFE, instruction::SYNC_WRITE) >= 100; }));
+    servos().clear_requests();
+    servos().set_silent(1, true);
+    auto given_up = loop->async_read_raw_bytes(1, 56, 2, CancelToken([&] {
+        return count_requests(servos(), 1, instruction::READ) > 0;
+    }));
+    ASSERT_FALSE(given_up);
+    EXPECT_EQ(given_up.error(), WaitFailure::Interrupted);
+    EXPECT_TRUE(eventually([&] { return count_requests(servos(), 1, instruction::READ) == 5; }))
+        << "the request still ran, with all its attempts";
+
+    servos().set_silent(7, true);
+    auto [late, late_answer] = reply_channel();
+    ASSERT_TRUE(loop->send(command::ReadRawBytes{7, 56, 2, std::move(late)}));
+    EXPECT_EQ(loop->close(now).error(), WaitFailure::Interrupted);
+    ASSERT_TRUE(loop->close());
+    EXPECT_EQ(loop->send(command::EnableArms{true}).error(), WaitFailure::ChannelClosed);
+    // Of the torque commands only the 100 that were queued arrived, all with torque off.
+    std::size_t torque_on = 0;
+    for (const auto& r : servos().requests()) {
+        torque_on += r.instruction == instruction::SYNC_WRITE && r.params[0] == 40 && r.params[3] == 1;
+    }
+    EXPECT_EQ(torque_on, 0u);
+}
+
+// A command set aside because the tick went first keeps its slot: with every tick due and
+// slow, the 101st command is accepted only when the loop starts one.
+TEST_F(Loop, TheQueueNeverHoldsMoreThanItsCapacity) {
+    auto loop = start_ok(config(serial_path(), std::nullopt, 5, 30s, 1ms));
+    ASSERT_TRUE(loop);
+    servos().set_silent(7, true);  // every tick now takes five attempts, about 150 ms
+    std::this_thread::sleep_for(50ms);
+    for (int round = 0; round < 3; ++round) {
+        servos().clear_requests();
+        while (loop->send(command::EnableArms{false}, CancelToken([] { return true; }))) {
+        }
+        servos().clear_requests();
+        ASSERT_TRUE(loop->send(command::EnableArms{false}));
+        const auto accepted = Clock::now();
+        while (count_requests(servos(), 0xFE, instruction::SYNC_WRITE) == 0 &&
+               Clock::now() - accepted < 1s) {
+            std::this_thread::sleep_for(1ms);
+        }
+        EXPECT_LT(Clock::now() - accepted, 60ms) << "a slot frees only when a command starts";
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "common/log_capture.hpp"
+#include "servo_bus/serial_port/serial_port.hpp"
 #include "src/control_loop/tests/loop_fixture.hpp"
 
 namespace kestro::control_loop {
@@ -134,6 +135,47 @@ TEST_F(Startup, TheVoltageWaitPollsUntilTheRailComesUp) {
         voltage_reads += r.instruction == instruction::SYNC_READ && r.params[0] == 62;
     }
     EXPECT_GE(voltage_reads, 4u) << "two group reads per poll, one poll every 100 ms";
+}
+
+// A stop request (Ctrl-C in Python) ends the start-up within one poll, wherever it waits,
+// and closes what it opened: the serial port can be opened again at once.
+TEST_F(Startup, AStopRequestEndsTheVoltageWaitAndReleasesThePort) {
+    servos().set_supply_voltage(95);  // never comes up: the wait would last its 30 s
+    std::atomic<bool> stop{false};
+    std::thread person([&] {
+        std::this_thread::sleep_for(150ms);
+        stop = true;
+    });
+    const auto begun = std::chrono::steady_clock::now();
+    auto loop = KestroControlLoop::start(config(serial_path()), factory(),
+                                         CancelToken([&] { return stop.load(); }));
+    const auto took = std::chrono::steady_clock::now() - begun;
+    person.join();
+    ASSERT_FALSE(loop);
+    EXPECT_TRUE(std::holds_alternative<Interrupted>(loop.error()));
+    EXPECT_EQ(to_string(loop.error()), "Start-up interrupted");
+    EXPECT_LT(took, 1s);
+    EXPECT_TRUE(servo_bus::SerialPort::open(serial_path())) << "the port was closed again";
+}
+
+TEST_F(Startup, AStopRequestEndsTheRebootWait) {
+    servos().set_supply_voltage(121);
+    servos().set_reboot_silence(5s);  // the reboot wait would give up only after its 1 s
+    int polls = 0;
+    CancelToken stop_soon([&] { return ++polls > 30; });
+    const auto begun = std::chrono::steady_clock::now();
+    auto loop = KestroControlLoop::start(config(serial_path()), factory(), stop_soon);
+    ASSERT_FALSE(loop);
+    EXPECT_TRUE(std::holds_alternative<Interrupted>(loop.error()));
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 900ms);
+}
+
+TEST_F(Startup, AStopRequestBeforeThePresenceCheckReportsNoMissingMotors) {
+    // Asked before the first ping: no presence verdict is made up from a cut-short check.
+    auto at_once = KestroControlLoop::start(config(serial_path()), factory(),
+                                            CancelToken([] { return true; }));
+    ASSERT_FALSE(at_once);
+    EXPECT_TRUE(std::holds_alternative<Interrupted>(at_once.error()));
 }
 
 }  // namespace
