@@ -18,6 +18,7 @@ using control_loop::Bytes;
 using control_loop::KestroControlLoop;
 using control_loop::MotorCommand;
 using control_loop::MotorError;
+using control_loop::WaitFailure;
 namespace command = control_loop::command;
 
 struct LoopObject {
@@ -53,15 +54,35 @@ std::string communication_error() {
     return control_loop::to_string(control_loop::CommunicationError{});
 }
 
-// Puts `command` on the queue, waiting (without the interpreter lock) while the queue is full.
-// False once the loop has ended.
-bool queue(L& loop, MotorCommand command) {
-    return without_gil([&] { return loop.send(std::move(command)); });
+// The exception for a wait on the loop that ended without its answer: `lost` when the loop has
+// ended or dropped the request; the pending KeyboardInterrupt (or other exception of a signal
+// handler) when a person stopped the wait.
+PyObject* raise_wait_failure(WaitFailure failure, const std::string& lost) {
+    switch (failure) {
+        case WaitFailure::Interrupted:
+            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+            return nullptr;
+        case WaitFailure::OwnThread:
+            return raise(PyExc_RuntimeError,
+                         "cannot wait for the control loop on its own thread (a log handler "
+                         "running there called back into the loop)");
+        case WaitFailure::ChannelClosed:
+        case WaitFailure::NoReply:
+            break;
+    }
+    return raise(PyExc_RuntimeError, lost);
 }
 
-// A command whose outcome Python never learns: None once queued.
-PyObject* send(L& loop, MotorCommand command) {
-    if (!queue(loop, std::move(command))) return raise(PyExc_RuntimeError, "channel closed");
+// Puts `command` on the queue, waiting (without the interpreter lock) while the queue is full.
+Result<void, WaitFailure> queue(L& loop, MotorCommand command) {
+    return without_gil([&](const CancelToken& cancel) { return loop.send(std::move(command), cancel); });
+}
+
+// A command whose outcome Python never learns: None once queued; `closed` once the loop has
+// ended.
+PyObject* send(L& loop, MotorCommand command, const std::string& closed = "channel closed") {
+    auto queued = queue(loop, std::move(command));
+    if (!queued) return raise_wait_failure(queued.error(), closed);
     return none();
 }
 
@@ -71,9 +92,11 @@ PyObject* to_bytes(const Bytes& bytes) {
 }
 
 // A register read by the loop thread, waiting up to 1 s for its answer.
-Result<Bytes, MotorError> read_raw(L& loop, std::uint8_t id, std::uint8_t address,
-                                   std::uint8_t length) {
-    return without_gil([&] { return loop.async_read_raw_bytes(id, address, length); });
+Result<Bytes, WaitFailure> read_raw(L& loop, std::uint8_t id, std::uint8_t address,
+                                    std::uint8_t length) {
+    return without_gil([&](const CancelToken& cancel) {
+        return loop.async_read_raw_bytes(id, address, length, cancel);
+    });
 }
 
 PyObject* name_ids(L& loop) {
@@ -98,7 +121,8 @@ PyMethodDef* methods() {
     static PyMethodDef table[] = {
         method("close($self)\n--\n\nClose the control loop and release resources.",
                [](L& l) {
-                   without_gil([&] { l.close(); });
+                   auto closed = without_gil([&](const CancelToken& cancel) { return l.close(cancel); });
+                   if (!closed) return raise_wait_failure(closed.error(), "");
                    return none();
                }),
         method("get_motor_name_id($self)\n--\n\nGet the id/name motors used in this controller.",
@@ -187,30 +211,25 @@ PyMethodDef* methods() {
                [](L& l, std::uint8_t id, std::uint8_t addr, std::uint8_t length) {
                    auto bytes = read_raw(l, id, addr, length);
                    if (!bytes) {
-                       return raise(PyExc_RuntimeError, "Failed to read raw bytes: " +
-                                                            control_loop::to_string(bytes.error()));
+                       return raise_wait_failure(bytes.error(),
+                                                 "Failed to read raw bytes: " + communication_error());
                    }
                    return to_bytes(*bytes);
                }),
         method("async_write_raw_bytes($self, id, addr, data)\n--\n\n"
                "Perform an asynchronous raw write of motor bytes.",
                [](L& l, std::uint8_t id, std::uint8_t addr, ByteList data) {
-                   if (!queue(l, command::WriteRawBytes{id, addr, std::move(data)})) {
-                       return raise(PyExc_RuntimeError,
-                                    "Failed to write raw bytes: " + communication_error());
-                   }
-                   return none();
+                   return send(l, command::WriteRawBytes{id, addr, std::move(data)},
+                               "Failed to write raw bytes: " + communication_error());
                }),
         method("async_read_pid_gains($self, id)\n--\n\n"
                "Read PID gains for a given motor id. Returns (P, I, D).",
                [](L& l, std::uint8_t id) {
                    auto bytes = read_raw(l, id, PID_GAINS_ADDRESS, 3);
-                   if (bytes && bytes->size() != 3) {
-                       bytes = fail(MotorError(control_loop::CommunicationError{}));
-                   }
+                   if (bytes && bytes->size() != 3) bytes = fail(WaitFailure::NoReply);
                    if (!bytes) {
-                       return raise(PyExc_RuntimeError, "Failed to read pid gains: " +
-                                                            control_loop::to_string(bytes.error()));
+                       return raise_wait_failure(bytes.error(),
+                                                 "Failed to read pid gains: " + communication_error());
                    }
                    // The registers hold P, D, I in that order.
                    const Bytes& b = *bytes;
@@ -221,23 +240,21 @@ PyMethodDef* methods() {
         method("async_write_pid_gains($self, id, p, i, d)\n--\n\n"
                "Write PID gains for a given motor id.",
                [](L& l, std::uint8_t id, std::uint8_t p, std::uint8_t i, std::uint8_t d) {
-                   if (!queue(l, command::WriteRawBytes{id, PID_GAINS_ADDRESS, Bytes{p, d, i}})) {
-                       return raise(PyExc_RuntimeError,
-                                    "Failed to write pid gains: " + communication_error());
-                   }
-                   return none();
+                   return send(l, command::WriteRawBytes{id, PID_GAINS_ADDRESS, Bytes{p, d, i}},
+                               "Failed to write pid gains: " + communication_error());
                }),
         method("write_raw_packet($self, data)\n--\n\n",
                [](L& l, ByteString data) {
                    Bytes packet(data.begin(), data.end());
-                   auto answer = without_gil([&] { return l.write_raw_packet(std::move(packet)); });
+                   auto answer = without_gil([&](const CancelToken& cancel) {
+                       return l.write_raw_packet(std::move(packet), cancel);
+                   });
                    if (answer) return to_bytes(*answer);
-                   if (answer.error() == control_loop::RawPacketFailure::ChannelClosed) {
-                       return raise(PyExc_RuntimeError, "channel closed");
-                   }
-                   return raise(
-                       PyExc_RuntimeError,
-                       "Failed to receive raw packet response: receiving on a closed channel");
+                   return raise_wait_failure(
+                       answer.error(),
+                       answer.error() == WaitFailure::ChannelClosed
+                           ? "channel closed"
+                           : "Failed to receive raw packet response: receiving on a closed channel");
                }),
         {nullptr, nullptr, 0, nullptr},
     };
@@ -253,8 +270,16 @@ PyObject* start(PyTypeObject* type, std::optional<std::string> serialport,
                                                  std::move(can_bus), allowed_retries,
                                                  stats_pub_period, voltage_rampup_timeout);
     if (!config) return raise(PyExc_ValueError, config.error());
-    auto started = KestroControlLoop::start(*config);
-    if (!started) return raise(PyExc_RuntimeError, control_loop::to_string(started.error()));
+    // The start-up keeps the interpreter lock and polls the signal handlers throughout.
+    auto started = KestroControlLoop::start(*config, control_loop::socketcan_controller_factory(),
+                                            python_signals());
+    if (!started) {
+        if (std::holds_alternative<control_loop::Interrupted>(started.error())) {
+            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+            return nullptr;
+        }
+        return raise(PyExc_RuntimeError, control_loop::to_string(started.error()));
+    }
     auto loop = std::make_unique<std::shared_ptr<KestroControlLoop>>(std::move(*started));
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) {

@@ -84,6 +84,12 @@ using controller::RIGHT_ARM_IDS;
 using controller::SERVO_IDS;
 using C = KestroMotorController;
 
+template <const char* Name>
+std::optional<float> gain(const std::optional<NeckGain<Name>>& given) {
+    if (!given) return std::nullopt;
+    return given->value;
+}
+
 // The registration order is part of the class's interface.
 PyMethodDef* methods() {
     static PyMethodDef table[] = {
@@ -156,8 +162,8 @@ PyMethodDef* methods() {
         method("set_neck_gains($self, index, kp, kd)\n--\n\n"
                "Override the MIT impedance gains (kp, kd) for a single neck joint.\n"
                "`index`: 0=yaw, 1=pitch, 2=roll.",
-               [](C& c, std::uint32_t index, float kp, float kd) {
-                   return c.set_neck_gains(index, kp, kd);
+               [](C& c, std::uint32_t index, NeckGain<KP> kp, NeckGain<KD> kd) {
+                   return c.set_neck_gains(index, kp.value, kd.value);
                }),
         method("neck_home($self, speed=0.4, tolerance=0.15, kp=None, kd=None)\n--\n\n"
                "Home the 3 neck joints to the nearest physical zero.\n"
@@ -176,8 +182,10 @@ PyMethodDef* methods() {
                "`kp` / `kd`: optional overrides applied to all three joints for the\n"
                "duration of homing (and left in place afterwards). `None` keeps the\n"
                "per-joint defaults baked into the controller.",
-               [](C& c, double speed, double tolerance, std::optional<float> kp,
-                  std::optional<float> kd) { return c.neck_home(speed, tolerance, kp, kd); }),
+               [](C& c, double speed, double tolerance, std::optional<NeckGain<KP>> kp,
+                  std::optional<NeckGain<KD>> kd) {
+                   return c.neck_home(speed, tolerance, gain(kp), gain(kd), python_signals());
+               }),
         method("enable_neck($self, enable)\n--\n\n"
                "Enable or disable the neck motors. On enable, also forces each motor\n"
                "into MIT control mode.",
@@ -205,7 +213,7 @@ PyMethodDef* methods() {
                "joints: `[left_pitch, left_yaw, right_pitch, right_yaw]`. Raises\n"
                "`RuntimeError` when verification fails (within `verify_tol` rad of 0)\n"
                "or any bus call errors.",
-               [](C& c, double verify_tol) { return c.set_arm_home(verify_tol); }),
+               [](C& c, double verify_tol) { return c.set_arm_home(verify_tol, python_signals()); }),
         method("enable_nose($self, enable)\n--\n\nEnable or disable the nose motors.",
                [](C& c, bool enable) { return c.set_nose_torque(enable); }),
         method("write_raw_packet($self, data)\n--\n\n"

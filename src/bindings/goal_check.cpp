@@ -28,6 +28,13 @@ bool check_neck_goal(std::size_t joint, double goal) {
     return false;
 }
 
+bool check_neck_gain(const char* name, double gain) {
+    if (gain >= 0.0) return true;  // false for NaN too
+    raise(PyExc_ValueError,
+          std::string(name) + " must be a non-negative number, got " + text::shortest(gain));
+    return false;
+}
+
 bool Converter<NeckGoals>::convert(PyObject* object, NeckGoals& out) {
     if (!to_float_array(object, out.values)) return false;
     for (std::size_t joint = 0; joint < out.values.size(); ++joint) {

@@ -21,6 +21,20 @@ bool check_servo_goals(std::span<const std::uint8_t> ids, std::span<const double
 // other goal outside it. ValueError naming the joint.
 bool check_neck_goal(std::size_t joint, double goal);
 
+// An MIT gain must be a non-negative number: the frame codec would turn NaN into a gain of 0,
+// and the joint would go limp. ValueError naming the argument. Gains above the frame's range
+// are clamped there, as before.
+bool check_neck_gain(const char* name, double gain);
+
+inline constexpr char KP[] = "kp";
+inline constexpr char KD[] = "kd";
+
+// An MIT gain argument named `Name`, as a 32-bit float.
+template <const char* Name>
+struct NeckGain {
+    float value = 0.0F;
+};
+
 // Goals for the servos `Ids` (one of the motor layout's id lists), in that order.
 template <const auto& Ids>
 struct ServoGoals {
@@ -55,6 +69,16 @@ template <std::size_t Joint>
 struct Converter<NeckGoal<Joint>> {
     static bool convert(PyObject* object, NeckGoal<Joint>& out) {
         return to_f64(object, out.value) && check_neck_goal(Joint, out.value);
+    }
+};
+
+template <const char* Name>
+struct Converter<NeckGain<Name>> {
+    static bool convert(PyObject* object, NeckGain<Name>& out) {
+        double gain = 0.0;
+        if (!to_f64(object, gain) || !check_neck_gain(Name, gain)) return false;
+        out.value = static_cast<float>(gain);
+        return true;
     }
 };
 

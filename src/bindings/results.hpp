@@ -75,7 +75,11 @@ PyObject* to_python(const std::array<std::pair<double, double>, N>& pairs) {
 
 template <class T>
 PyObject* to_python(const controller::Outcome<T>& outcome) {
-    if (!outcome) return raise(PyExc_RuntimeError, outcome.error().message());
+    if (!outcome) {
+        // Stopped by a signal handler, whose exception (KeyboardInterrupt) is pending.
+        if (outcome.error().is_interrupted() && PyErr_Occurred()) return nullptr;
+        return raise(PyExc_RuntimeError, outcome.error().message());
+    }
     if constexpr (std::is_void_v<T>) {
         return none();
     } else {

@@ -186,6 +186,18 @@ def test_neck_goals_must_be_numbers(neck_only, torso):
     assert neck_only.read_neck_positions()[0] < 0
 
 
+def test_neck_gains_must_be_non_negative_numbers(neck_only, torso):
+    # A NaN gain would be sent as 0 and leave the joint limp.
+    c = neck_only
+    raises(ValueError, "kp must be a non-negative number, got NaN", c.set_neck_gains, 0, math.nan, 1.0)
+    raises(ValueError, "kd must be a non-negative number, got -0.5", c.set_neck_gains, 1, 10.0, -0.5)
+    raises(ValueError, "kp must be a non-negative number, got -inf", c.neck_home, kp=-math.inf)
+    raises(ValueError, "kd must be a non-negative number, got NaN", c.neck_home, 0.4, 0.15, None, math.nan)
+    assert all(torso.motor(m)["enabled"] == 0 for m in (1, 2, 3)), "homing never started"
+    # Gains beyond the frame's range are still clamped there, and zero is a valid gain.
+    assert c.set_neck_gains(0, 1e6, 0.0) is None
+
+
 def test_unsigned_64_bit_arguments_keep_every_bit(kmc):
     # The board's C long is 32 bits wide; allowed_retries must still take 64-bit values.
     absent = "Check if your USB cable is connected. Could not find port: /dev/kestro-absent!"
