@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -28,6 +29,9 @@ template <class T>
 using Outcome = Result<T, ControllerError>;
 
 using NeckPositions = std::array<double, 3>;
+// Told the reported positions and the goals once per homing cycle.
+using NeckHomeProgress =
+    std::function<void(std::span<const double, 3> observed, std::span<const double, 3> goals)>;
 
 class KestroMotorController {
 public:
@@ -109,9 +113,11 @@ public:
     Outcome<NeckPositions> read_neck_positions();
     // Ramps each joint to the multiple of 2π nearest its position; gives the settled positions.
     // `cancel` is polled before every ramp step: a request sends no further step, and each
-    // motor holds its last command.
+    // motor holds its last command. `progress`, when given, is called once per cycle after
+    // the cycle's command exchange, with the reported positions and the goals.
     Outcome<NeckPositions> neck_home(double speed, double tolerance, std::optional<float> kp,
-                                     std::optional<float> kd, const CancelToken& cancel = {});
+                                     std::optional<float> kd, const CancelToken& cancel = {},
+                                     const NeckHomeProgress& progress = {});
 
 private:
     KestroMotorController(std::optional<servo_bus::SerialPort> serial_port,

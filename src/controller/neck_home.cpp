@@ -49,7 +49,8 @@ std::string list(const NeckPositions& values) { return text::bracketed(values, t
 Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tolerance,
                                                         std::optional<float> kp,
                                                         std::optional<float> kd,
-                                                        const CancelToken& cancel) {
+                                                        const CancelToken& cancel,
+                                                        const NeckHomeProgress& progress) {
     if (!(speed > 0)) {
         return fail(ControllerError("neck_home: speed must be positive, got " + text::shortest(speed)));
     }
@@ -106,6 +107,7 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
                 settled[i] = true;
             }
         }
+        if (progress) progress(observed, goal);
         if (std::all_of(settled.begin(), settled.end(), [](bool s) { return s; })) return observed;
         if (!sleep_for(cycle_sleep, cancel)) return fail(ControllerError::interrupted("neck_home"));
     }

@@ -2,6 +2,8 @@
 // product's SocketCAN transport code on a frame-record socket pair.
 #include <cmath>
 #include <limits>
+#include <span>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -218,6 +220,39 @@ TEST_F(NeckOperations, HomingRampsEachJointToTheNearestWholeTurn) {
     EXPECT_EQ(controller().neck_commands()[1].kd, 2.0f);
 }
 
+TEST_F(NeckOperations, HomingTellsItsProgressAfterEveryCommandExchange) {
+    neck().place(1, 0.2, 0);
+    neck().place(3, -0.1, 1);  // 6.18 rad as reported: homes to 2π
+    std::vector<NeckPositions> observed;
+    bool goals_constant = true;
+    bool after_the_exchange = true;
+    auto home = controller().neck_home(
+        4.0, 0.05, {}, {}, {},
+        [&](std::span<const double, 3> seen, std::span<const double, 3> goals) {
+            observed.push_back({seen[0], seen[1], seen[2]});
+            goals_constant = goals_constant && goals[0] == 0.0 && goals[1] == 0.0 && goals[2] == two_pi;
+            // The cycle's command has gone out, and its reply is what the callback is told.
+            auto yaw = neck().snapshot(1);
+            after_the_exchange = after_the_exchange && yaw.last_mit &&
+                                 std::fabs(yaw.position - seen[0]) < 1e-3;
+        });
+    ASSERT_TRUE(home) << home.error().message();
+    EXPECT_TRUE(goals_constant);
+    EXPECT_TRUE(after_the_exchange);
+    // About 0.2 rad at 4 rad/s is five ramp cycles, then settling.
+    ASSERT_GE(observed.size(), 5u);
+    EXPECT_EQ(observed.back(), *home) << "the last exchange is the settled one";
+    EXPECT_GT(observed.front()[0], 0.1) << "yaw starts near 0.2 and ramps down";
+    EXPECT_LT(std::fabs(observed.back()[0]), 0.05);
+
+    // Bad arguments fail before any exchange, so no progress is told.
+    int calls = 0;
+    auto refused = controller().neck_home(0.0, 0.05, {}, {}, {},
+                                          [&](auto, auto) { ++calls; });
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(calls, 0);
+}
+
 TEST_F(NeckOperations, HomingRejectsBadArgumentsBeforeSendingAnything) {
     auto slow = controller().neck_home(0.0, 0.15, 1.0f, std::nullopt);
     ASSERT_FALSE(slow);
@@ -275,8 +310,11 @@ TEST_F(NeckOperations, AStopRequestEndsHomingBeforeItsNextStepAndLeavesTheContro
         return true;
     });
     const auto start = std::chrono::steady_clock::now();
-    auto home = controller().neck_home(0.4, 0.15, {}, {}, stop_after_a_few_cycles);
+    int progress_after_stop = 0;
+    auto home = controller().neck_home(0.4, 0.15, {}, {}, stop_after_a_few_cycles,
+                                       [&](auto, auto) { progress_after_stop += frame_at_stop ? 1 : 0; });
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(progress_after_stop, 0) << "no exchange, so no progress, after the request";
     ASSERT_FALSE(home);
     EXPECT_TRUE(home.error().is_interrupted());
     EXPECT_EQ(home.error().message(), "neck_home: interrupted");
