@@ -7,10 +7,14 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "common/text.hpp"
 #include "tools/kestro-torso/commands.hpp"
+#include "tools/kestro-torso/stop_signal.hpp"
 
 namespace kestro::tool {
 namespace {
@@ -25,14 +29,15 @@ constexpr std::string_view TORQUE_HELP =
 constexpr std::string_view HOME_HELP =
     "usage: kestro-torso [global options] home neck [--speed S] [--tolerance T]\n"
     "       kestro-torso [global options] home arms [--yes]\n"
-    "home neck   ramps each neck joint to its nearest physical zero and holds it there\n"
+    "home neck   ramps each neck joint to its nearest physical zero and holds it there,\n"
+    "            showing the positions every half second; Ctrl-C stops it where it is\n"
     "  --speed S       ramp speed in rad/s (default 0.4)\n"
     "  --tolerance T   how close each joint must settle, rad (default 0.15)\n"
     "home arms   makes the arms' present pose their zero, rewriting the servos' EEPROM\n"
     "  --yes           do not ask for confirmation (needed without a terminal)\n";
 constexpr std::string_view REBOOT_HELP =
     "usage: kestro-torso [global options] reboot\n"
-    "Reboots the seven servos and waits up to 1 s for each to answer again.\n";
+    "Reboots the seven servos and waits up to 1 s for each to answer again; Ctrl-C ends the wait.\n";
 
 std::string radians(std::span<const double> values) {
     return text::bracketed(values, [](double v) { return text::signed_fixed(v, 4); });
@@ -42,6 +47,16 @@ int failed(const std::string& text) {
     report_error(text);
     return EXIT_FAILED;
 }
+
+// A run that Ctrl-C (or SIGTERM) stopped: one line, and the exit status of a failure, since
+// the command did not finish. The controller sends nothing after the request.
+int interrupted(std::string_view command, std::string_view held) {
+    report_error(std::string(command) + " interrupted; " + std::string(held));
+    return EXIT_FAILED;
+}
+
+// Progress lines of home neck: the first exchange, then one every half second.
+constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(500);
 
 int home_neck(const GlobalOptions& options, const Output& output, const CommandArgs& args) {
     double speed = 0.4;
@@ -64,8 +79,8 @@ int home_neck(const GlobalOptions& options, const Output& output, const CommandA
 
     auto start = controller.read_neck_positions();
     if (!start) return failed(start.error().message());
-    // Shown before the run, which gives no word until it ends: where each joint is headed (the
-    // nearest whole turn) and how long the ramp alone takes.
+    // Shown before the run: where each joint is headed (the nearest whole turn) and how long
+    // the ramp alone takes.
     std::array<double, 3> goals{};
     double distance = 0;
     for (std::size_t i = 0; i < goals.size(); ++i) {
@@ -77,8 +92,28 @@ int home_neck(const GlobalOptions& options, const Output& output, const CommandA
     emit(output, "goals " + radians(goals) + " rad; the ramp takes about " +
                      text::fixed(distance / speed, 1) + " s, then the joints settle\n");
     const auto began = std::chrono::steady_clock::now();
-    auto settled = controller.neck_home(speed, tolerance, std::nullopt, std::nullopt);
+    std::optional<std::chrono::steady_clock::time_point> shown;
+    auto progress = [&](std::span<const double, 3> observed, std::span<const double, 3> at) {
+        const auto now = std::chrono::steady_clock::now();
+        if (shown && now - *shown < PROGRESS_INTERVAL) return;
+        shown = now;
+        double off = 0;
+        for (std::size_t i = 0; i < observed.size(); ++i) {
+            off = std::max(off, std::fabs(observed[i] - at[i]));
+        }
+        emit(output, text::fixed(std::chrono::duration<double>(now - began).count(), 2) +
+                         " s: neck at " + radians(observed) + " rad, at most " +
+                         text::fixed(off, 4) + " rad from the goals\n");
+    };
+    StopSignals signals;
+    auto settled = controller.neck_home(speed, tolerance, std::nullopt, std::nullopt,
+                                        stop_token(), progress);
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    // A signal during a reply wait ends that wait with a transport error; either way the
+    // request came before any further step.
+    if (!settled && (settled.error().is_interrupted() || stop_requested())) {
+        return interrupted("home neck", "the neck motors hold their last command (torque stays on)");
+    }
     if (!settled) return failed(settled.error().message());
     emit(output, "settled after " + text::fixed(took, 2) + " s at " + radians(*settled) +
                      " rad (torque stays on)\n");
@@ -108,7 +143,12 @@ int home_arms(const GlobalOptions& options, const Output& output, const CommandA
     auto torso = open_torso(options);
     if (!torso) return EXIT_USAGE;
     emit(output, "arms: rewriting position offsets (torque goes off)\n");
-    auto positions = torso->controller().set_arm_home(0.05);
+    StopSignals signals;
+    auto positions = torso->controller().set_arm_home(0.05, stop_token());
+    // Stopped before the offsets were written (once begun, the writes always finish).
+    if (!positions && positions.error().is_interrupted()) {
+        return interrupted("home arms", "the servos hold their last command; the offsets are unchanged");
+    }
     if (!positions) return failed(positions.error().message());
     emit(output, "arms now read " + radians(*positions) + " rad (torque off)\n");
     return EXIT_OK;
@@ -188,7 +228,11 @@ int run_reboot(const GlobalOptions& options, const Output& output) {
     auto torso = open_torso(options);
     if (!torso) return EXIT_USAGE;
     emit(output, "rebooting the seven servos\n");
-    auto rebooted = torso->controller().reboot(1s);
+    StopSignals signals;
+    auto rebooted = torso->controller().reboot(1s, stop_token());
+    if (!rebooted && rebooted.error().is_interrupted()) {
+        return interrupted("reboot", "nothing was sent after the reboot; the servos hold their last command");
+    }
     if (!rebooted) return failed(rebooted.error().message());
     emit(output, "all seven servos answer again\n");
     return EXIT_OK;

@@ -1,12 +1,10 @@
 // monitor: all ten joint positions at a fixed rate with the controller's full reads (the two
 // servo group reads and the neck feedback requests), shown live, optionally kept as CSV and
 // plotted as SVG when it ends. Moves nothing; Ctrl-C ends it cleanly.
-#include <signal.h>
 #include <time.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include "common/text.hpp"
 #include "tools/kestro-torso/commands.hpp"
 #include "tools/kestro-torso/csv_writer.hpp"
+#include "tools/kestro-torso/stop_signal.hpp"
 #include "tools/kestro-torso/svg_plot.hpp"
 #include "tools/kestro-torso/table.hpp"
 
@@ -28,36 +27,9 @@ constexpr std::string_view HELP =
     "  --csv FILE   write time and the ten positions (rad), one row per sample\n"
     "  --svg FILE   write a plot of every joint over time when the monitor ends\n";
 
-volatile std::sig_atomic_t stop_requested = 0;
-
-void request_stop(int) { stop_requested = 1; }
-
-// SIGINT and SIGTERM end the monitor between samples; restored when it ends.
-class StopSignals {
-public:
-    StopSignals() {
-        struct sigaction action {};
-        action.sa_handler = request_stop;
-        sigemptyset(&action.sa_mask);
-        // No SA_RESTART: the sleep between samples returns at once when a signal arrives.
-        ::sigaction(SIGINT, &action, &old_int_);
-        ::sigaction(SIGTERM, &action, &old_term_);
-    }
-    ~StopSignals() {
-        ::sigaction(SIGINT, &old_int_, nullptr);
-        ::sigaction(SIGTERM, &old_term_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    struct sigaction old_int_ {};
-    struct sigaction old_term_ {};
-};
-
 // Sleeps until `deadline` on the monotonic clock; false when a stop was asked for.
 bool sleep_until(const timespec& deadline) {
-    while (stop_requested == 0) {
+    while (!stop_requested()) {
         const int rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
         if (rc == 0) return true;
         if (rc != EINTR) return true;
@@ -144,7 +116,6 @@ int run_monitor(const GlobalOptions& options, const Output& output) {
     }
     auto& controller = torso->controller();
 
-    stop_requested = 0;
     StopSignals signals;
     const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / rate));
     timespec start{};
@@ -177,7 +148,7 @@ int run_monitor(const GlobalOptions& options, const Output& output) {
             }
         }
         // A signal during the reads may have cut them short; that is the end, not a fault.
-        if (stop_requested != 0) break;
+        if (stop_requested()) break;
         if (error) {
             ++failed_samples;
             if (!first_error) first_error = *error;

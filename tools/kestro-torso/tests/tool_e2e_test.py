@@ -386,9 +386,67 @@ class Actions(ToolTest):
         self.assertTrue(lines[0].startswith("neck at [+0.10"), lines[0])
         self.assertTrue(lines[1].startswith("goals [+0.0000, +0.0000, +0.0000] rad; the ramp takes about 0.1 s"), lines[1])
         self.assertTrue(lines[-1].startswith("settled after"), lines[-1])
+        # Progress in between: the first exchange at once, then one line every half second.
+        self.assertGreaterEqual(len(lines), 4, lines)
+        self.assertTrue(lines[2].startswith("0.0"), lines[2])
+        self.assertIn(" s: neck at [+0.10", lines[2])
+        for line in lines[2:-1]:
+            self.assertIn(" rad from the goals", line)
         for name in ("1", "2", "3"):
             state = dict(kv.split("=") for kv in self.sim.value(f"motor {name} state").split())
             self.assertLess(abs(float(state["position"])), 0.05)
+
+    def start_tool(self, *args):
+        return subprocess.Popen(
+            [TOOL, "--serial", self.sim.serial, "--can", IFNAME, *args],
+            env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, text=True)
+
+    def test_ctrl_c_stops_homing_a_stuck_neck_and_leaves_the_motors_holding(self):
+        # A pitch that never reaches its goal keeps homing busy for its whole settling budget.
+        self.sim.command("motor 2 place 0.3 0")
+        self.sim.command("motor 2 stuck on")
+        process = self.start_tool("home", "neck")
+        try:
+            lines = [process.stdout.readline() for _ in range(4)]
+            # Progress: the first exchange at once, the next about half a second later.
+            for line in lines[2:]:
+                self.assertRegex(line, r"^\d+\.\d\d s: neck at \[[-+]\d\.\d{4}, \+0\.(29|30)\d\d, "
+                                       r"[-+]\d\.\d{4}\] rad, at most 0\.(29|30)\d\d rad from the goals$")
+            sent = time.monotonic()
+            process.send_signal(signal.SIGINT)
+            out, err = process.communicate(timeout=5)
+            took = time.monotonic() - sent
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
+        print(f"\nhome neck ended {took * 1000:.0f} ms after SIGINT", file=sys.stderr)
+        self.assertLess(took, 1.0)
+        self.assertEqual(process.returncode, 1, err)
+        self.assertEqual(err.splitlines(), ["kestro-torso: home neck interrupted; the neck motors "
+                                            "hold their last command (torque stays on)"])
+        self.assertNotIn("settled", out)
+        for motor in ("1", "2", "3"):
+            self.assertIn("enabled=1", self.sim.command(f"motor {motor} state"))
+
+    def test_ctrl_c_ends_the_reboot_wait(self):
+        # A silent servo keeps the wait going for its whole second.
+        self.sim.command("servo 6 silent on")
+        process = self.start_tool("reboot")
+        try:
+            self.assertEqual(process.stdout.readline(), "rebooting the seven servos\n")
+            time.sleep(0.2)
+            process.send_signal(signal.SIGINT)
+            out, err = process.communicate(timeout=5)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
+        self.assertEqual(process.returncode, 1, err)
+        self.assertEqual(err.splitlines(), ["kestro-torso: reboot interrupted; nothing was sent "
+                                            "after the reboot; the servos hold their last command"])
+        self.assertEqual(out, "")
 
     def test_home_arms_with_yes_zeroes_the_pose(self):
         self.sim.command("servo 2 place 2300")
