@@ -11,7 +11,8 @@
 // Each operation's result, and the number of script entries it consumed, must match a model of
 // the matching rules: a command exchange takes the first frame from the motor's feedback
 // identifier (a standard identifier) and fails on a payload too short for a state; a register
-// read takes the first 8-byte frame, from any identifier, that answers its register; receive
+// read takes the first 8-byte frame, from any identifier, that names the motor's can_id in its
+// first two bytes and answers its register; receive
 // time-outs are waited through, other receive failures end the exchange; frames passed over are
 // consumed. Every frame sent must be a classic 8-byte frame with a standard identifier, and no
 // receive may be asked to wait without limit.
@@ -178,15 +179,17 @@ Expected<damiao::MitState> expected_command(const damiao::Damiao& motor, bool se
     return {*damiao::decode_state(motor.limits(), reply->data), next};
 }
 
-Expected<damiao::RegisterValue> expected_read(std::uint8_t reg, bool send_fails,
+Expected<damiao::RegisterValue> expected_read(std::uint16_t can_id, std::uint8_t reg,
+                                              bool send_fails,
                                               bool zero_timeout, const std::vector<Entry>& script,
                                               std::size_t at) {
     const damiao::RegisterInfo* info = damiao::lookup(reg);
     if (info == nullptr) return {kestro::fail(damiao::Error::UnknownRegister{reg}), at};
     if (send_fails) return {kestro::fail(transport(injected_backend_error())), at};
     if (zero_timeout) return {kestro::fail(transport(CanError::timeout())), at};
-    auto [reply, next] = first_match(script, at, [reg](const CanFrame& frame) {
-        return frame.data.size() == 8 && frame.data[2] == 0x33 && frame.data[3] == reg;
+    auto [reply, next] = first_match(script, at, [can_id, reg](const CanFrame& frame) {
+        return frame.data.size() == 8 && frame.data[0] == (can_id & 0xFF) &&
+               frame.data[1] == (can_id >> 8) && frame.data[2] == 0x33 && frame.data[3] == reg;
     });
     if (!reply) return {kestro::fail(transport(reply.error())), next};
     const std::uint32_t bits = reply->data[4] | (reply->data[5] << 8) | (reply->data[6] << 16) |
@@ -294,7 +297,8 @@ void run(const damiao::Damiao& motor, const Operation& op, ScriptedBus& bus,
         case 3: command("control", motor.control(bus, op.command)); break;
         case 4: {
             check("read_register", motor.read_register(bus, op.reg),
-                  expected_read(op.reg, op.send_fails, zero_timeout, script, at), bus);
+                  expected_read(motor.can_id(), op.reg, op.send_fails, zero_timeout, script, at),
+                  bus);
             break;
         }
         default: {
