@@ -12,6 +12,7 @@ TEST(ServoDiagnostics, ReadsOneServoWhileAnotherIsSilent) {
     SimTorso torso = SimTorso::start();
     KestroMotorController controller = torso.controller();
     auto& servos = torso.servos->model();
+    servos.set_speed(0);  // the shaft stays where it is put, torque on or not
     servos.set_present_position(3, 3072);  // a quarter turn past zero
     servos.set_voltage(3, 118);
     servos.set_torque_enabled(3, true);
