@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Builds the installable packages into dist/, offline (no package index): a wheel for Debian's
+# python3, one each for pyenv's Python 3.12 and 3.13, one linux_armv7l wheel cross-built for the
+# board's CPython 3.11, and an sdist. Each wheel has its own kept build directory
+# (build-wheel-*/meson), so that later runs rebuild only what changed.
+# Usage: scripts/build-wheels.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+scripts/setup-debian.sh patchelf python3-build python3-venv
+ARMHF_HOME=${ARMHF_HOME:-$HOME/.cache/armhf}
+export ARMHF_HOME
+if [[ ! -x $ARMHF_HOME/qemu-arm || ! -f $ARMHF_HOME/armhf-cross.ini ]]; then
+    ../shared/tools/armhf/setup.sh
+fi
+
+debian_python=/usr/bin/python3
+# meson-python writes its machine file into the source tree; it is not ours to leave behind.
+trap 'rm -f "$repo/.mesonpy-native-file.ini"' EXIT
+
+# A pyenv interpreter, looked up as in the Python test scripts.
+pyenv_python() {
+    local root candidate
+    for root in "$(pyenv root 2>/dev/null)" "${PYENV_ROOT:-$HOME/.pyenv}"; do
+        for candidate in "$root"/versions/"$1"*/bin/python"$1"; do
+            [[ -x $candidate ]] && { echo "$candidate"; return; }
+        done
+    done
+    echo "no Python $1 in pyenv" >&2
+    return 1
+}
+
+# pyenv's interpreters have no build front end, meson-python, or the distutils that Meson 1.0
+# asks the interpreter about. Debian's are pure Python: a virtual environment borrows them.
+borrowing_venv() {
+    local python=$1 venv=$2 site debian_site
+    if [[ ! -x $venv/bin/python ]]; then
+        "$python" -m venv --without-pip "$venv"
+        site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
+        debian_site=$("$debian_python" -c 'import os, mesonpy; print(os.path.dirname(os.path.dirname(mesonpy.__file__)))')
+        printf '%s\nimport _distutils_hack; _distutils_hack.add_shim()\n' "$debian_site" \
+            > "$site/debian-pure-python.pth"
+    fi
+    echo "$venv/bin/python"
+}
+
+# build_wheel NAME PYTHON [CONFIG-SETTING...]: one wheel into dist/, log in build-wheel-NAME/.
+build_wheel() {
+    local name=$1 python=$2 dir=build-wheel-$1
+    shift 2
+    mkdir -p "$dir"
+    # meson-python reconfigures a kept build directory only when its machine file in the
+    # source tree is unchanged (and fails to set up a new one if it is); the wheels take turns
+    # with it, so it is written back first, or removed.
+    rm -f "$repo/.mesonpy-native-file.ini"
+    if [[ -f $dir/meson/build.ninja ]]; then
+        "$python" -c 'import sys, textwrap; print(end=textwrap.dedent(f"""
+            [binaries]
+            python = {sys.executable!r}
+        """))' > "$repo/.mesonpy-native-file.ini"
+    fi
+    local start=$SECONDS
+    if ! "$python" -m build --wheel --no-isolation --outdir dist \
+            -Cbuilddir="$repo/$dir/meson" "$@" . >"$dir/build.log" 2>&1; then
+        tail -n 40 "$dir/build.log"
+        echo "wheel $name: FAILED"
+        exit 1
+    fi
+    echo "wheel $name: built in $((SECONDS - start)) s"
+}
+
+rm -rf dist
+mkdir dist
+build_wheel py311 "$debian_python"
+for version in 3.12 3.13; do
+    build_wheel "py${version/./}" "$(borrowing_venv "$(pyenv_python "$version")" "$repo/build-wheel-py${version/./}/venv")"
+done
+# The armhf module: the cross file makes Meson use the sysroot's compiler and CPython, and
+# meson-python runs in the board's interpreter under qemu-arm, so that the wheel's tags and
+# the module's suffix are that interpreter's. meson-python is pure Python and is borrowed
+# from Debian's packages through a link (qemu would map a /usr path into the sysroot). It is
+# called directly: the emulated interpreter cannot start itself as a child process.
+mkdir -p build-wheel-armhf
+ln -sfn "$("$debian_python" -c 'import os, mesonpy; print(os.path.dirname(os.path.dirname(mesonpy.__file__)))')" \
+    build-wheel-armhf/debian-pure-python
+rm -f "$repo/.mesonpy-native-file.ini"
+start=$SECONDS
+if ! PYTHONPATH=$repo/build-wheel-armhf/debian-pure-python "$ARMHF_HOME/bin/python3.11-armhf" -c '
+import sys, mesonpy
+mesonpy.build_wheel("dist", {"builddir": sys.argv[1], "setup-args": ["--cross-file=" + sys.argv[2]]})
+' "$repo/build-wheel-armhf/meson" "$ARMHF_HOME/armhf-cross.ini" >build-wheel-armhf/build.log 2>&1; then
+    tail -n 40 build-wheel-armhf/build.log
+    echo "wheel armhf: FAILED"
+    exit 1
+fi
+echo "wheel armhf: built in $((SECONDS - start)) s"
+
+# The sdist is the committed tree (meson dist), which scripts/test-wheels.sh builds again.
+if ! "$debian_python" -m build --sdist --no-isolation --outdir dist \
+        -Cbuilddir="$repo/build-wheel-sdist/meson" . >build-wheel-sdist.log 2>&1; then
+    tail -n 40 build-wheel-sdist.log
+    echo "sdist: FAILED"
+    exit 1
+fi
+rm -f build-wheel-sdist.log
+ls -l dist
+echo "wheels: $(find dist -name '*.whl' | wc -l) wheels and $(find dist -name '*.tar.gz' | wc -l) sdist in dist/"
