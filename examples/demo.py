@@ -27,6 +27,16 @@ def hold(loop: kmc.KestroPyControlLoop, seconds: float) -> None:
         time.sleep(0.25)
 
 
+def summary(stats: kmc.ControlLoopStats) -> str:
+    """The rate the loop held, and the share of each tick its full read took on the buses."""
+    def mean(values: list[float]) -> float:
+        return sum(values) / len(values)
+
+    period = mean(stats.period[1:])  # the first sample only measures the start
+    return (f"achieved {1.0 / period:.1f} Hz (period {period * 1e3:.2f} ms); "
+            f"the buses take {100.0 * mean(stats.read_dt) / period:.0f}% of each tick")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--serial", required=True, help="serial device of the servo bus")
@@ -65,7 +75,9 @@ def main() -> None:
         print("servo 1 PID gains (P, I, D):", loop.async_read_pid_gains(1))
         print("torque on everywhere:", loop.is_torque_enabled())
         loop.disable_torque()
-        print(loop.get_stats())
+        stats = loop.get_stats()
+        print(stats)
+        print(summary(stats))
     finally:
         loop.close()
     print("closed")
