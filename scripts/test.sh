@@ -48,6 +48,7 @@ python3 scripts/test_summary.py "$build/meson-logs/testlog.json" "$build"
 
 if [[ -z ${1:-} ]]; then
     scripts/test-python.sh || status=$?
+    scripts/test-python.sh 3.12 || status=$?
     scripts/test-python.sh 3.13 || status=$?
     scripts/test-faults.sh || status=$?
 fi
