@@ -96,13 +96,13 @@ mesonpy.build_wheel("dist", {"builddir": sys.argv[1], "setup-args": ["--cross-fi
 fi
 echo "wheel armhf: built in $((SECONDS - start)) s"
 
-# The sdist is the committed tree (meson dist), which scripts/test-wheels.sh builds again.
+# The sdist is the committed tree (meson dist).
+mkdir -p build-wheel-sdist
 if ! "$debian_python" -m build --sdist --no-isolation --outdir dist \
-        -Cbuilddir="$repo/build-wheel-sdist/meson" . >build-wheel-sdist.log 2>&1; then
-    tail -n 40 build-wheel-sdist.log
+        -Cbuilddir="$repo/build-wheel-sdist/meson" . >build-wheel-sdist/build.log 2>&1; then
+    tail -n 40 build-wheel-sdist/build.log
     echo "sdist: FAILED"
     exit 1
 fi
-rm -f build-wheel-sdist.log
 ls -l dist
 echo "wheels: $(find dist -name '*.whl' | wc -l) wheels and $(find dist -name '*.tar.gz' | wc -l) sdist in dist/"
