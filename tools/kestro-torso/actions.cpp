@@ -157,12 +157,8 @@ int home_arms(const GlobalOptions& options, const Output& output, const CommandA
 }  // namespace
 
 int run_torque(const GlobalOptions& options, const Output& output) {
-    auto args = parse_command(options.args, {}, {});
-    if (!args) return usage_error("torque", args.error());
-    if (args->has("--help")) {
-        emit(output, TORQUE_HELP);
-        return EXIT_OK;
-    }
+    auto args = command_args(options, output, "torque", TORQUE_HELP, {}, {});
+    if (!args) return args.error();
     const auto& operands = args->operands;
     if (operands.empty() || operands.size() > 2 || (operands[0] != "on" && operands[0] != "off")) {
         return usage_error("torque", "expected on or off, then all, arms, nose or neck");
@@ -202,12 +198,8 @@ int run_torque(const GlobalOptions& options, const Output& output) {
 }
 
 int run_home(const GlobalOptions& options, const Output& output) {
-    auto args = parse_command(options.args, {"--yes"}, {"--speed", "--tolerance"});
-    if (!args) return usage_error("home", args.error());
-    if (args->has("--help")) {
-        emit(output, HOME_HELP);
-        return EXIT_OK;
-    }
+    auto args = command_args(options, output, "home", HOME_HELP, {"--yes"}, {"--speed", "--tolerance"});
+    if (!args) return args.error();
     const auto& operands = args->operands;
     if (operands.size() != 1 || (operands[0] != "neck" && operands[0] != "arms")) {
         return usage_error("home", "expected neck or arms");
@@ -217,12 +209,8 @@ int run_home(const GlobalOptions& options, const Output& output) {
 }
 
 int run_reboot(const GlobalOptions& options, const Output& output) {
-    auto args = parse_command(options.args, {}, {});
-    if (!args) return usage_error("reboot", args.error());
-    if (args->has("--help")) {
-        emit(output, REBOOT_HELP);
-        return EXIT_OK;
-    }
+    auto args = command_args(options, output, "reboot", REBOOT_HELP, {}, {});
+    if (!args) return args.error();
     if (!args->operands.empty()) return usage_error("reboot", "unexpected argument " + args->operands[0]);
     if (!options.use_serial) return usage_error("reboot", "reboot needs the serial bus");
     auto torso = open_torso(options);

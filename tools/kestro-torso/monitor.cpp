@@ -79,12 +79,8 @@ bool write_file(const std::string& path, const std::string& content) {
 }  // namespace
 
 int run_monitor(const GlobalOptions& options, const Output& output) {
-    auto args = parse_command(options.args, {}, {"--rate", "--count", "--csv", "--svg"});
-    if (!args) return usage_error("monitor", args.error());
-    if (args->has("--help")) {
-        emit(output, HELP);
-        return EXIT_OK;
-    }
+    auto args = command_args(options, output, "monitor", HELP, {}, {"--rate", "--count", "--csv", "--svg"});
+    if (!args) return args.error();
     if (!args->operands.empty()) return usage_error("monitor", "unexpected argument " + args->operands[0]);
     double rate = 50.0;
     if (auto text = args->value("--rate")) {

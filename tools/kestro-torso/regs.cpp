@@ -190,12 +190,8 @@ int neck_registers(const GlobalOptions& options, const Output& output, const std
 }  // namespace
 
 int run_regs(const GlobalOptions& options, const Output& output) {
-    auto args = parse_command(options.args, {"--json"}, {});
-    if (!args) return usage_error("regs", args.error());
-    if (args->has("--help")) {
-        emit(output, HELP);
-        return EXIT_OK;
-    }
+    auto args = command_args(options, output, "regs", HELP, {"--json"}, {});
+    if (!args) return args.error();
     const auto& operands = args->operands;
     if (operands.size() != 2 || (operands[0] != "servo" && operands[0] != "neck")) {
         return usage_error("regs", "expected 'servo ID' or 'neck JOINT'");

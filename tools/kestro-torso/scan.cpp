@@ -111,12 +111,8 @@ std::string tables(const std::vector<ServoRow>& servos, const std::vector<NeckRo
 }  // namespace
 
 int run_scan(const GlobalOptions& options, const Output& output) {
-    auto args = parse_command(options.args, {"--json"}, {});
-    if (!args) return usage_error("scan", args.error());
-    if (args->has("--help")) {
-        emit(output, HELP);
-        return EXIT_OK;
-    }
+    auto args = command_args(options, output, "scan", HELP, {"--json"}, {});
+    if (!args) return args.error();
     if (!args->operands.empty()) return usage_error("scan", "unexpected argument " + args->operands[0]);
 
     auto torso = open_torso(options);

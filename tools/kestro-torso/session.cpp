@@ -41,4 +41,17 @@ void emit(const Output& output, std::string_view text) {
     std::fflush(output.out);
 }
 
+Result<CommandArgs, int> command_args(const GlobalOptions& options, const Output& output,
+                                      std::string_view command, std::string_view help,
+                                      const std::set<std::string>& flags,
+                                      const std::set<std::string>& valued) {
+    auto args = parse_command(options.args, flags, valued);
+    if (!args) return fail(usage_error(command, args.error()));
+    if (args->has("--help")) {
+        emit(output, help);
+        return fail(static_cast<int>(EXIT_OK));
+    }
+    return std::move(*args);
+}
+
 }  // namespace kestro::tool

@@ -29,4 +29,11 @@ std::optional<controller::DiagnosticTorso> open_torso(const GlobalOptions& optio
 // Writes `text` and flushes, so that progress shows at once.
 void emit(const Output& output, std::string_view text);
 
+// A command's own arguments (parse_command), or its exit status when they leave nothing more
+// to do: EXIT_OK once `help` is printed for --help, EXIT_USAGE after a usage error.
+Result<CommandArgs, int> command_args(const GlobalOptions& options, const Output& output,
+                                      std::string_view command, std::string_view help,
+                                      const std::set<std::string>& flags,
+                                      const std::set<std::string>& valued);
+
 }  // namespace kestro::tool
