@@ -60,8 +60,7 @@ std::string communication_error() {
 PyObject* raise_wait_failure(WaitFailure failure, const std::string& lost) {
     switch (failure) {
         case WaitFailure::Interrupted:
-            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-            return nullptr;
+            return raise_interrupted();
         case WaitFailure::OwnThread:
             return raise(PyExc_RuntimeError,
                          "cannot wait for the control loop on its own thread (a log handler "
@@ -275,8 +274,7 @@ PyObject* start(PyTypeObject* type, std::optional<std::string> serialport,
                                             python_signals());
     if (!started) {
         if (std::holds_alternative<control_loop::Interrupted>(started.error())) {
-            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-            return nullptr;
+            return raise_interrupted();
         }
         return raise(PyExc_RuntimeError, control_loop::to_string(started.error()));
     }

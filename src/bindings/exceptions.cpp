@@ -27,6 +27,11 @@ PyObject* panic_type = nullptr;
 
 }  // namespace
 
+PyObject* raise_interrupted() {
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return nullptr;
+}
+
 PyObject* raise(PyObject* type, std::string_view message) {
     PyObject* text =
         PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");

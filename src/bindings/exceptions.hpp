@@ -14,6 +14,10 @@ namespace kestro::bindings {
 // write `return raise(PyExc_RuntimeError, text);`.
 PyObject* raise(PyObject* type, std::string_view message);
 
+// For an operation that a signal handler stopped (Ctrl-C): the handler's exception, already
+// pending, stays so (KeyboardInterrupt should none be); gives nullptr.
+PyObject* raise_interrupted();
+
 // The pending exception as one object (a new reference), cleared; null when none is pending.
 PyObject* take_exception();
 // Makes `exception` (a stolen reference) the pending exception again.

@@ -76,8 +76,7 @@ PyObject* to_python(const std::array<std::pair<double, double>, N>& pairs) {
 template <class T>
 PyObject* to_python(const controller::Outcome<T>& outcome) {
     if (!outcome) {
-        // Stopped by a signal handler, whose exception (KeyboardInterrupt) is pending.
-        if (outcome.error().is_interrupted() && PyErr_Occurred()) return nullptr;
+        if (outcome.error().is_interrupted()) return raise_interrupted();
         return raise(PyExc_RuntimeError, outcome.error().message());
     }
     if constexpr (std::is_void_v<T>) {
