@@ -168,23 +168,10 @@ public:
         return Readiness::Timeout;
     }
 
-    // The next value, waiting at most `timeout`.
-    template <class Rep, class Period>
-    Result<T, RecvError> recv_for(std::chrono::duration<Rep, Period> timeout) {
-        return recv_until(std::chrono::steady_clock::now() + timeout);
-    }
-
     // The next value if one is queued now.
     Result<T, RecvError> try_recv() {
         std::unique_lock lock(state_->mutex);
         return take(!state_->queue.empty() || state_->senders == 0);
-    }
-
-    // The next value, waiting until one arrives or every sender is gone.
-    Result<T, RecvError> recv() {
-        std::unique_lock lock(state_->mutex);
-        state_->not_empty.wait(lock, [&] { return !state_->queue.empty() || state_->senders == 0; });
-        return take(true);
     }
 
 private:
