@@ -15,35 +15,10 @@ if [[ ! -x $ARMHF_HOME/qemu-arm || ! -f $ARMHF_HOME/armhf-cross.ini ]]; then
     ../shared/tools/armhf/setup.sh
 fi
 
-debian_python=/usr/bin/python3
+# shellcheck source=python-env.sh
+source scripts/python-env.sh
 # meson-python writes its machine file into the source tree; it is not ours to leave behind.
 trap 'rm -f "$repo/.mesonpy-native-file.ini"' EXIT
-
-# A pyenv interpreter, looked up as in the Python test scripts.
-pyenv_python() {
-    local root candidate
-    for root in "$(pyenv root 2>/dev/null)" "${PYENV_ROOT:-$HOME/.pyenv}"; do
-        for candidate in "$root"/versions/"$1"*/bin/python"$1"; do
-            [[ -x $candidate ]] && { echo "$candidate"; return; }
-        done
-    done
-    echo "no Python $1 in pyenv" >&2
-    return 1
-}
-
-# pyenv's interpreters have no build front end, meson-python, or the distutils that Meson 1.0
-# asks the interpreter about. Debian's are pure Python: a virtual environment borrows them.
-borrowing_venv() {
-    local python=$1 venv=$2 site debian_site
-    if [[ ! -x $venv/bin/python ]]; then
-        "$python" -m venv --without-pip "$venv"
-        site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
-        debian_site=$("$debian_python" -c 'import os, mesonpy; print(os.path.dirname(os.path.dirname(mesonpy.__file__)))')
-        printf '%s\nimport _distutils_hack; _distutils_hack.add_shim()\n' "$debian_site" \
-            > "$site/debian-pure-python.pth"
-    fi
-    echo "$venv/bin/python"
-}
 
 # build_wheel NAME PYTHON [CONFIG-SETTING...]: one wheel into dist/, log in build-wheel-NAME/.
 build_wheel() {

@@ -11,39 +11,24 @@ repo=$PWD
 
 scripts/setup-debian.sh python3-mypy python3-numpy python3-venv
 
-debian_python=/usr/bin/python3
+# shellcheck source=python-env.sh
+source scripts/python-env.sh
 
 interpreter() {
-    local wanted=$1
-    if [[ $wanted =~ ^[0-9]+\.[0-9]+$ ]]; then
-        # pyenv may be installed without being on PATH (a CI shell, say): look in its root too.
-        local root
-        for root in "$(pyenv root 2>/dev/null)" "${PYENV_ROOT:-$HOME/.pyenv}"; do
-            for candidate in "$root"/versions/"$wanted"*/bin/python"$wanted"; do
-                [[ -x $candidate ]] && { echo "$candidate"; return; }
-            done
-        done
-        wanted=python$wanted
+    if [[ $1 =~ ^[0-9]+\.[0-9]+$ ]]; then
+        pyenv_python "$1" 2>/dev/null || command -v "python$1"
+    else
+        command -v "$1"
     fi
-    command -v "$wanted"
 }
 python=$(interpreter "${1:-$debian_python}")
 tag=$("$python" -c 'import sys; print(f"{sys.version_info[0]}{sys.version_info[1]}")')
 build=build-py$tag${build_suffix:-}
 
 # Another interpreter (pyenv's 3.13, say) has neither pytest nor the distutils that Meson 1.0
-# asks the interpreter about. A virtual environment of it borrows both from Debian's packages,
-# which are pure Python: pytest, and setuptools' copy of distutils.
+# asks the interpreter about: a virtual environment of it borrows Debian's.
 if ! "$python" -c 'import pytest, distutils.command.install' 2>/dev/null; then
-    venv=$repo/$build/venv
-    if [[ ! -x $venv/bin/python ]]; then
-        "$python" -m venv --without-pip "$venv"
-        site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
-        debian_site=$("$debian_python" -c 'import os, pytest; print(os.path.dirname(os.path.dirname(pytest.__file__)))')
-        printf '%s\nimport _distutils_hack; _distutils_hack.add_shim()\n' "$debian_site" \
-            > "$site/debian-pure-python.pth"
-    fi
-    python=$venv/bin/python
+    python=$(borrowing_venv "$python" "$repo/$build/venv")
 fi
 
 setup_args=(-Dpython="$python" -Dtests=disabled -Dbenchmarks=disabled -Dwerror="${werror:-true}" ${extra_setup_args[@]+"${extra_setup_args[@]}"})
