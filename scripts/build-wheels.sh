@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the installable packages into dist/, offline (no package index): a wheel for Debian's
 # python3, one each for pyenv's Python 3.12 and 3.13, one linux_armv7l wheel cross-built for the
-# board's CPython 3.11, and an sdist. Each wheel has its own kept build directory
-# (build-wheel-*/meson), so that later runs rebuild only what changed.
+# board's CPython 3.11, and an sdist, which is then built back into a wheel of its own. Each wheel
+# has its own kept build directory (build-wheel-*/meson), so that later runs rebuild only what
+# changed.
 # Usage: scripts/build-wheels.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -77,6 +78,26 @@ if ! "$debian_python" -m build --sdist --no-isolation --outdir dist \
         -Cbuilddir="$repo/build-wheel-sdist/meson" . >build-wheel-sdist/build.log 2>&1; then
     tail -n 40 build-wheel-sdist/build.log
     echo "sdist: FAILED"
+    exit 1
+fi
+# The sdist must build on its own: unpacked into a fresh directory, it builds a wheel (kept out of
+# dist/, which holds what ships) that scripts/test-wheels.sh installs and tests like the others.
+# Its files must be those of the wheel built from the tree.
+rm -rf build-wheel-sdist/src build-wheel-sdist/dist build-wheel-sdist/meson-from-sdist
+mkdir -p build-wheel-sdist/src
+tar -xzf dist/*.tar.gz -C build-wheel-sdist/src
+start=$SECONDS
+if ! (cd build-wheel-sdist/src/* && "$debian_python" -m build --wheel --no-isolation \
+        --outdir "$repo/build-wheel-sdist/dist" -Cbuilddir="$repo/build-wheel-sdist/meson-from-sdist" .) \
+        >build-wheel-sdist/build-from-sdist.log 2>&1; then
+    tail -n 40 build-wheel-sdist/build-from-sdist.log
+    echo "wheel from the sdist: FAILED"
+    exit 1
+fi
+echo "wheel from the sdist: built in $((SECONDS - start)) s"
+wheel_files() { "$debian_python" -c 'import sys, zipfile; print(*sorted(zipfile.ZipFile(sys.argv[1]).namelist()), sep="\n")' "$1"; }
+if ! diff <(wheel_files dist/*-cp311-linux_x86_64.whl) <(wheel_files build-wheel-sdist/dist/*.whl); then
+    echo "wheel from the sdist: FAILED (its files differ from the wheel built from the tree)"
     exit 1
 fi
 ls -l dist

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Tests the wheels in dist/ (scripts/build-wheels.sh) as a user installs them: each x86-64
-# wheel into a fresh virtual environment of its Python, the armhf wheel into a fresh target
-# directory for the board's interpreter under qemu-arm. From there, with no source tree or build
-# directory on the path, it runs the Python suite (the armhf subset on armhf), mypy's stubtest
-# against the installed stub, and checks where the module was imported from.
+# wheel, and the one built back from the sdist, into a fresh virtual environment of its Python;
+# the armhf wheel into a fresh target directory for the board's interpreter under qemu-arm. From
+# there, with no source tree or build directory on the path, it runs the Python suite (the armhf
+# subset on armhf), mypy's stubtest against the installed stub, and checks where the module was
+# imported from.
 # Usage: scripts/test-wheels.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,10 +53,12 @@ assert os.path.isfile(os.path.join(here, "kestro_motor_controller.pyi")), "no st
 print("installed module:", os.path.relpath(k.__file__, place))
 '
 
-for wheel in dist/*-linux_x86_64.whl; do
+# The x86-64 wheels, and the wheel scripts/build-wheels.sh built from the sdist (named -sdist).
+for wheel in dist/*-linux_x86_64.whl build-wheel-sdist/dist/*-linux_x86_64.whl; do
     tag=$(basename "$wheel" | sed -E 's/.*-cp([0-9]+)-cp[0-9]+-linux_x86_64\.whl/\1/')
-    venv=$places/venv-py$tag
-    echo "== $(basename "$wheel")"
+    [[ $wheel == build-wheel-sdist/* ]] && name=py$tag-sdist || name=py$tag
+    venv=$places/venv-$name
+    echo "== $(basename "$wheel") ($name)"
     if [[ $tag == 311 ]]; then
         # Debian's own interpreter: pip installs the wheel, as on the board; pytest and mypy
         # come from the system packages.
@@ -73,22 +76,22 @@ for wheel in dist/*-linux_x86_64.whl; do
         "$venv/bin/python" -m installer "$wheel" || { failed "install $wheel"; continue; }
     fi
     site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("platlib"))')
-    (cd "$run" && env -u PYTHONPATH "$venv/bin/python" -c "$where_check" "$venv") || failed "installed module py$tag"
+    (cd "$run" && env -u PYTHONPATH "$venv/bin/python" -c "$where_check" "$venv") || failed "installed module $name"
     [[ $(cd "$run" && env -u PYTHONPATH "$venv/bin/kestro-torso" --help 2>&1) == "usage: kestro-torso"* ]] ||
-        failed "installed kestro-torso py$tag"
+        failed "installed kestro-torso $name"
     if [[ $tag == 311 ]]; then
         # mypy is Debian's only. It reads a module's stub from site-packages only for a package
         # marked typed, so it gets a copy of the installed stub.
         mkdir -p "$run/stub"
         cp "$site/kestro_motor_controller.pyi" "$run/stub/"
         (cd "$run" && env -u PYTHONPATH MYPYPATH="$run/stub" "$venv/bin/python" -m mypy.stubtest \
-            kestro_motor_controller >"$run/stubtest.log" 2>&1) || { cat "$run/stubtest.log"; failed "stubtest py$tag"; }
+            kestro_motor_controller >"$run/stubtest.log" 2>&1) || { cat "$run/stubtest.log"; failed "stubtest $name"; }
         tail -n 1 "$run/stubtest.log"
     fi
     # The suite from outside the source tree: pytest's rootdir puts only tests/python on the path.
     (cd "$run" && env -u PYTHONPATH LD_PRELOAD="$preload" KESTRO_CAN_PRELOAD="can0=$run/neck.sock" \
         KESTRO_TORSO_SIM="$sim" "$venv/bin/python" -m pytest -p no:cacheprovider -q "$repo/tests/python" \
-        -W "ignore::DeprecationWarning:_pytest.assertion.rewrite") || failed "pytest py$tag"
+        -W "ignore::DeprecationWarning:_pytest.assertion.rewrite") || failed "pytest $name"
 done
 
 # armhf: the sysroot has no pip or venv, so Debian's installer unpacks the wheel into a target
