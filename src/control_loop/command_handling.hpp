@@ -4,14 +4,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "src/control_loop/loop_cells.hpp"
 #include "src/control_loop/motor_command.hpp"
-#include "src/control_loop/motor_error.hpp"
-#include "src/control_loop/shared_cell.hpp"
 #include "src/controller/controller.hpp"
 
 namespace kestro::control_loop {
-
-using TorqueCell = SharedCell<Result<bool, MotorError>>;
 
 // Success or the failing operation's error, which the loop drops: callers learn of failures
 // only through a reply that never comes. Torque commands record their outcome in

@@ -9,7 +9,9 @@
 #include <span>
 #include <thread>
 
-#include "src/control_loop/command_handling.hpp"
+#include "common/result.hpp"
+#include "src/control_loop/motor_error.hpp"
+#include "src/control_loop/shared_cell.hpp"
 #include "src/control_loop/torso_position.hpp"
 
 namespace kestro::control_loop {
@@ -43,6 +45,7 @@ private:
 
 using PositionCell = SharedCell<Result<KestroTorsoPosition, MotorError>>;
 using StatsCell = SharedCell<StatsStore>;
+using TorqueCell = SharedCell<Result<bool, MotorError>>;
 
 struct LoopCells {
     LoopCells(KestroTorsoPosition first_reading, bool torque_enabled, bool with_stats)

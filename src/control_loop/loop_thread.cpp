@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "src/control_loop/command_handling.hpp"
 #include "src/control_loop/read_pos.hpp"
 
 namespace kestro::control_loop {
