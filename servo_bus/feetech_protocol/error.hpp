@@ -30,9 +30,6 @@ public:
     }
 
     constexpr Variant variant() const { return variant_; }
-    // The two ids of IncorrectId; 0 for every other kind.
-    constexpr std::uint8_t first_id() const { return first_; }
-    constexpr std::uint8_t second_id() const { return second_; }
 
     // "Checksum error", "Incorrect id (7 instead of 3)" (second id first), ...
     std::string to_string() const;
@@ -47,7 +44,7 @@ private:
         : variant_(variant), first_(first), second_(second) {}
 
     Variant variant_;
-    std::uint8_t first_;
+    std::uint8_t first_;   // IncorrectId's two ids, for its texts; 0 for every other kind
     std::uint8_t second_;
 };
 
