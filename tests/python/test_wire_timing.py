@@ -5,7 +5,7 @@ import datetime
 
 import pytest
 
-from conftest import Torso, SIM_PROGRAM, CAN_SOCKET, eventually
+from conftest import eventually, start_torso
 
 PERIOD = 0.010  # s; a full read on the modelled buses takes about 2 ms
 ABSENT_SERVO = 20  # no servo answers there, so reading it waits for every attempt
@@ -13,9 +13,7 @@ ABSENT_SERVO = 20  # no servo answers there, so reading it waits for every attem
 
 @pytest.fixture
 def wired_torso():
-    if not (SIM_PROGRAM and CAN_SOCKET):
-        pytest.skip("simulated torso not configured (scripts/test-python.sh)")
-    sim = Torso(["--wire-timing"])
+    sim = start_torso(["--wire-timing"])
     yield sim
     sim.stop()
 
