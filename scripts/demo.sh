@@ -4,15 +4,10 @@
 # on it through real SocketCAN; elsewhere (no SocketCAN in the kernel) a preload library
 # carries the module's CAN calls for the made-up interface "simcan0" to the simulator.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-repo=$PWD
-scripts/setup-debian.sh
-
-python=/usr/bin/python3
-build=build-demo
-[[ -f $build/build.ninja ]] ||
-    meson setup "$build" -Dpython="$python" -Dtests=disabled -Dbenchmarks=disabled >/dev/null
-meson compile -C "$build" >/dev/null
+# The module, the simulator and the preload library, built as for the Python tests (Debian's
+# python3, build-py311/). Out: repo, python, build; the working directory is the repo.
+# shellcheck source=python-build.sh
+source "$(dirname "$0")/python-build.sh"
 
 run=$(mktemp -d)
 sim_pid=

@@ -1,5 +1,6 @@
-# Sourced by the Python test scripts (bash): builds the module, the simulated torso and the CAN
-# preload library for one interpreter, after installing the Debian packages the tests need.
+# Sourced by the Python test scripts and the demo (bash): builds the module, the simulated
+# torso and the CAN preload library for one interpreter, after installing the Debian packages
+# the tests need.
 # In:  $1 the interpreter (a command, a path, or a version such as 3.13, looked up among
 #      pyenv's versions first; default: Debian's python3); optional variables
 #      build_suffix (appended to the build directory's name) and extra_setup_args (an array of
