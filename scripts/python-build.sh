@@ -14,6 +14,8 @@ scripts/setup-debian.sh python3-mypy python3-numpy python3-venv
 
 # shellcheck source=python-env.sh
 source scripts/python-env.sh
+# shellcheck source=lib.sh
+source scripts/lib.sh
 
 interpreter() {
     if [[ $1 =~ ^[0-9]+\.[0-9]+$ ]]; then
@@ -33,12 +35,7 @@ if ! "$python" -c 'import pytest, distutils.command.install' 2>/dev/null; then
 fi
 
 setup_args=(-Dpython="$python" -Dtests=disabled -Dbenchmarks=disabled -Dwerror="${werror:-true}" ${extra_setup_args[@]+"${extra_setup_args[@]}"})
-if [[ -f $build/build.ninja ]]; then
-    # configure, not setup --reconfigure: Meson 1.0 keeps old compiler arguments on the latter.
-    meson configure "$build" "${setup_args[@]}" >/dev/null
-else
-    meson setup "$build" "${setup_args[@]}" >/dev/null
-fi
+configure_build "$build" "${setup_args[@]}"
 suffix=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX").removesuffix(".so"))')
 if ! meson compile -C "$build" -j 2 "kestro_motor_controller$suffix" kestro-torso-sim kestro_can_preload \
         >"$build/python-build.log" 2>&1; then

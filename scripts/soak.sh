@@ -9,8 +9,6 @@ set --  # the build script reads its own first argument (the interpreter)
 source "$(dirname "$0")/python-build.sh"
 run=$(mktemp -d)
 trap 'rm -rf "$run"' EXIT
-env PYTHONPATH="$repo/$build/src/bindings" \
-    LD_PRELOAD="$repo/$build/sim/can_preload/libkestro_can_preload.so" \
-    KESTRO_CAN_PRELOAD="can0=$run/neck.sock" \
-    KESTRO_TORSO_SIM="$repo/$build/sim/torso/kestro-torso-sim" \
-    "$python" tests/soak/loop_soak.py "$minutes"
+simulator_env "$repo/$build/sim/can_preload/libkestro_can_preload.so" \
+    "$repo/$build/sim/torso/kestro-torso-sim" "$run"
+env PYTHONPATH="$repo/$build/src/bindings" "${sim_env[@]}" "$python" tests/soak/loop_soak.py "$minutes"

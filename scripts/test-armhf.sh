@@ -12,12 +12,11 @@ if [[ ! -x $ARMHF_HOME/qemu-arm || ! -f $ARMHF_HOME/armhf-cross.ini ]]; then
     ../shared/tools/armhf/setup.sh
 fi
 
+# shellcheck source=lib.sh
+source scripts/lib.sh
 build=build-armhf
-if [[ -f $build/build.ninja ]]; then
-    meson setup --reconfigure "$build" >/dev/null
-else
-    meson setup "$build" --cross-file "$ARMHF_HOME/armhf-cross.ini" --werror -Dbenchmarks=disabled
-fi
+setup_only=(--cross-file "$ARMHF_HOME/armhf-cross.ini")
+configure_build "$build" -Dwerror=true -Dbenchmarks=disabled
 meson compile -C "$build"
 
 status=0
@@ -30,19 +29,14 @@ python3 scripts/test_summary.py "$build/meson-logs/testlog.json" armhf
 # only (QEMU_SET_ENV), is the armhf one. qemu-user cannot start the armhf interpreter itself as a
 # child process, so the two tests that do so are left out here.
 host=build-host-sim
-[[ -f $host/build.ninja ]] || meson setup "$host" -Dtests=disabled -Dbenchmarks=disabled >/dev/null
+setup_only=()
+configure_build "$host" -Dtests=disabled -Dbenchmarks=disabled
 meson compile -C "$host" kestro-torso-sim >/dev/null
 run=$(mktemp -d)
 trap 'rm -rf "$run"' EXIT
-env QEMU_SET_ENV="LD_PRELOAD=$PWD/$build/sim/can_preload/libkestro_can_preload.so" \
-    KESTRO_CAN_PRELOAD="can0=$run/neck.sock" \
-    KESTRO_TORSO_SIM="$PWD/$host/sim/torso/kestro-torso-sim" \
-    PYTHONPATH="$PWD/$build/src/bindings" \
-    "$ARMHF_HOME/bin/python3.11-armhf" -m pytest -p no:cacheprovider -q \
-    tests/python/test_module.py tests/python/test_arguments.py tests/python/test_values.py \
-    tests/python/test_controller.py::test_positions \
-    tests/python/test_control_loop.py::test_commands_reach_the_torso \
-    --deselect tests/python/test_module.py::test_sub_interpreter_cannot_import \
-    --deselect tests/python/test_module.py::test_internal_fault_raises_panic_exception \
+simulator_env "$PWD/$build/sim/can_preload/libkestro_can_preload.so" \
+    "$PWD/$host/sim/torso/kestro-torso-sim" "$run" qemu
+env "${sim_env[@]}" PYTHONPATH="$PWD/$build/src/bindings" \
+    "$ARMHF_HOME/bin/python3.11-armhf" -m pytest -p no:cacheprovider -q "${armhf_python_tests[@]}" \
     || status=$?
 exit $status

@@ -15,14 +15,12 @@ if [[ ${1:-} == --sanitize ]]; then
     shift
 fi
 
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 extra_setup_args=()
 build_suffix=
 if $sanitize; then
-    # The module is loaded into an interpreter that is not instrumented: it cannot be linked
-    # with undefined sanitizer symbols resolved at link time (b_lundef), only at load time.
-    # GCC 12 reports maybe-uninitialized false positives in instrumented code: that one warning
-    # is off here; every other stays fatal, and the plain builds keep it too.
-    extra_setup_args=(-Db_sanitize=address,undefined -Db_lundef=false -Dcpp_args=-Wno-maybe-uninitialized)
+    extra_setup_args=("${asan_ubsan_args[@]}")
     build_suffix=-asan
 fi
 # shellcheck source=python-build.sh
@@ -42,10 +40,8 @@ fi
 
 rm -f "$repo/$build/faults-figures.txt"  # this run's figures only
 status=0
-env PYTHONPATH="$repo/$build/src/bindings" \
-    LD_PRELOAD="$preload" \
-    KESTRO_CAN_PRELOAD="can0=$run/neck.sock" \
-    KESTRO_TORSO_SIM="$repo/$build/sim/torso/kestro-torso-sim" \
+simulator_env "$preload" "$repo/$build/sim/torso/kestro-torso-sim" "$run"
+env PYTHONPATH="$repo/$build/src/bindings" "${sim_env[@]}" \
     KESTRO_FAULTS_REPORT="$repo/$build/faults-figures.txt" \
     ${sanitizer_env[@]+"${sanitizer_env[@]}"} \
     "$python" -m pytest -p no:cacheprovider -q tests/faults \

@@ -49,10 +49,8 @@ fi
 
 # The interpreter starts with the CAN preload library, so that the module reaches the
 # simulated neck through its ordinary SocketCAN calls on interface can0.
-env PYTHONPATH="$repo/$build/src/bindings" \
-    LD_PRELOAD="$repo/$build/sim/can_preload/libkestro_can_preload.so" \
-    KESTRO_CAN_PRELOAD="can0=$run/neck.sock" \
-    KESTRO_TORSO_SIM="$repo/$build/sim/torso/kestro-torso-sim" \
-    "$python" -m pytest -p no:cacheprovider -q tests/python \
+simulator_env "$repo/$build/sim/can_preload/libkestro_can_preload.so" \
+    "$repo/$build/sim/torso/kestro-torso-sim" "$run"
+env PYTHONPATH="$repo/$build/src/bindings" "${sim_env[@]}" "$python" -m pytest -p no:cacheprovider -q tests/python \
     -W "ignore::DeprecationWarning:_pytest.assertion.rewrite" || status=$?
 exit $status

@@ -9,35 +9,28 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
+# shellcheck source=lib.sh
+source scripts/lib.sh
 
 build=build
-setup_args=(--werror)
+setup_args=(-Dwerror=true)
 case ${1:-} in
-    # GCC 12 reports maybe-uninitialized false positives in instrumented code (the Python
-    # module's argument tuples, for one): that warning is off in the sanitizer builds only.
     --sanitize)
         build=build-asan
-        setup_args+=(-Db_sanitize=address,undefined -Db_lundef=false -Dbenchmarks=disabled
-                     "-Dcpp_args=-fno-sanitize-recover=all -fno-omit-frame-pointer -Wno-maybe-uninitialized")
+        setup_args+=("${asan_ubsan_args[@]}" -Dbenchmarks=disabled)
         export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
         export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
         ;;
     --tsan)
         build=build-tsan
-        setup_args+=(-Db_sanitize=thread -Db_lundef=false -Dbenchmarks=disabled
-                     -Dcpp_args=-Wno-maybe-uninitialized)
+        setup_args+=("${tsan_args[@]}" -Dbenchmarks=disabled)
         export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
         ;;
     "") ;;
     *) echo "usage: $0 [--sanitize | --tsan]" >&2; exit 2 ;;
 esac
 
-if [[ -f $build/build.ninja ]]; then
-    # configure, not setup --reconfigure: Meson 1.0 keeps old compiler arguments on the latter.
-    meson configure "$build" "${setup_args[@]}" >/dev/null
-else
-    meson setup "$build" "${setup_args[@]}"
-fi
+configure_build "$build" "${setup_args[@]}"
 meson compile -C "$build"
 
 status=0
