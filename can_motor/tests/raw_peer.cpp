@@ -34,21 +34,17 @@ RawPeer::RawPeer() : RawPeer(packet_socket_pair()) {}
 RawPeer::RawPeer(std::pair<int, int> fds)
     : transport_(SocketCanTransport::adopt(fds.first)), peer_fd_(fds.second) {}
 
-RawPeer::~RawPeer() { close_peer(); }
-
-void RawPeer::close_peer() {
-    if (peer_fd_ >= 0) ::close(std::exchange(peer_fd_, -1));
-}
+void RawPeer::close_peer() { peer_fd_.reset(); }
 
 void RawPeer::inject(std::span<const std::uint8_t> bytes) {
-    if (::send(peer_fd_, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+    if (::send(peer_fd_.get(), bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
         throw std::runtime_error("inject failed");
     }
 }
 
 std::optional<Bytes> RawPeer::next_written() {
     Bytes buffer(128);
-    const ssize_t size = ::recv(peer_fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    const ssize_t size = ::recv(peer_fd_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (size < 0) return std::nullopt;
     buffer.resize(static_cast<std::size_t>(size));
     return buffer;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "can_motor/transport/socketcan_backend.hpp"
+#include "common/unique_fd.hpp"
 
 namespace kestro::can_motor::testing {
 
@@ -17,7 +18,6 @@ using Bytes = std::vector<std::uint8_t>;
 class RawPeer {
 public:
     RawPeer();
-    ~RawPeer();
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;
 
@@ -35,7 +35,7 @@ private:
     explicit RawPeer(std::pair<int, int> fds);
 
     SocketCanTransport transport_;
-    int peer_fd_;
+    UniqueFd peer_fd_;
 };
 
 // A 16-byte classic record: identifier word (flags included) little-endian, length byte,

@@ -79,21 +79,6 @@ Result<SocketCanTransport, CanError> SocketCanTransport::open(std::string_view i
     return transport;
 }
 
-SocketCanTransport::SocketCanTransport(SocketCanTransport&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)) {}
-
-SocketCanTransport& SocketCanTransport::operator=(SocketCanTransport&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-SocketCanTransport::~SocketCanTransport() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 Result<void, CanError> SocketCanTransport::send(const CanFrame& frame) {
     Result<frame_record::Record, CanError> record = frame_record::encode(frame);
     if (!record) return fail(record.error());
@@ -101,7 +86,7 @@ Result<void, CanError> SocketCanTransport::send(const CanFrame& frame) {
     while (!rest.empty()) {
         // MSG_NOSIGNAL: an adopted descriptor whose peer has gone must fail with EPIPE rather
         // than kill the whole (Python) process with SIGPIPE; a CAN socket never raises it.
-        const ssize_t written = ::send(fd_, rest.data(), rest.size(), MSG_NOSIGNAL);
+        const ssize_t written = ::send(fd_.get(), rest.data(), rest.size(), MSG_NOSIGNAL);
         if (written < 0) {
             if (errno == EINTR) continue;
             return fail(last_os_error());
@@ -114,11 +99,11 @@ Result<void, CanError> SocketCanTransport::send(const CanFrame& frame) {
 
 Result<CanFrame, CanError> SocketCanTransport::recv(std::optional<nanoseconds> timeout) {
     const timeval limit = receive_timeout(timeout);
-    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+    if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
         return fail(last_os_error());
     }
     std::array<std::uint8_t, frame_record::fd_size> buffer;
-    const ssize_t received = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    const ssize_t received = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
     if (received < 0) {
         IoError error = IoError::from_errno(errno);
         if (error.kind() == IoErrorKind::WouldBlock || error.kind() == IoErrorKind::TimedOut) {

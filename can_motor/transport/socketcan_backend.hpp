@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "can_motor/transport/can_transport.hpp"
+#include "common/unique_fd.hpp"
 
 namespace kestro::can_motor {
 
@@ -18,19 +19,13 @@ public:
     // whose other end plays the bus).
     static SocketCanTransport adopt(int fd) { return SocketCanTransport(fd); }
 
-    SocketCanTransport(SocketCanTransport&& other) noexcept;
-    SocketCanTransport& operator=(SocketCanTransport&& other) noexcept;
-    SocketCanTransport(const SocketCanTransport&) = delete;
-    SocketCanTransport& operator=(const SocketCanTransport&) = delete;
-    ~SocketCanTransport() override;
-
     Result<void, CanError> send(const CanFrame& frame) override;
     Result<CanFrame, CanError> recv(std::optional<std::chrono::nanoseconds> timeout) override;
 
 private:
     explicit SocketCanTransport(int fd) : fd_(fd) {}
 
-    int fd_;
+    UniqueFd fd_;
 };
 
 }  // namespace kestro::can_motor

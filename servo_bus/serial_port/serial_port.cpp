@@ -64,30 +64,16 @@ Result<SerialPort, SerialError> SerialPort::open(const std::string& path) {
     return port;
 }
 
-SerialPort::SerialPort(SerialPort&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-SerialPort::~SerialPort() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 Result<std::uint32_t, SerialError> SerialPort::bytes_to_read() {
     int count = 0;
-    if (ioctl(fd_, FIONREAD, &count) != 0) return fail(SerialError::from_errno(errno));
+    if (ioctl(fd_.get(), FIONREAD, &count) != 0) return fail(SerialError::from_errno(errno));
     return static_cast<std::uint32_t>(count);
 }
 
 Result<void, IoError> SerialPort::read_exact(std::span<std::uint8_t> buffer) {
     std::size_t done = 0;
     while (done < buffer.size()) {
-        const ssize_t got = ::read(fd_, buffer.data() + done, buffer.size() - done);
+        const ssize_t got = ::read(fd_.get(), buffer.data() + done, buffer.size() - done);
         if (got > 0) {
             done += static_cast<std::size_t>(got);
         } else if (got == 0) {
@@ -104,7 +90,7 @@ Result<void, IoError> SerialPort::read_exact(std::span<std::uint8_t> buffer) {
 Result<void, IoError> SerialPort::write_all(std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        const ssize_t put = ::write(fd_.get(), bytes.data() + done, bytes.size() - done);
         if (put > 0) {
             done += static_cast<std::size_t>(put);
         } else if (put == 0) {
@@ -119,7 +105,7 @@ Result<void, IoError> SerialPort::write_all(std::span<const std::uint8_t> bytes)
 }
 
 Result<void, IoError> SerialPort::drain() {
-    while (tcdrain(fd_) != 0) {
+    while (tcdrain(fd_.get()) != 0) {
         if (errno != EINTR) return fail(IoError::from_errno(errno));
     }
     return {};
@@ -127,7 +113,7 @@ Result<void, IoError> SerialPort::drain() {
 
 Result<void, IoError> SerialPort::wait_for(short events) const {
     const auto deadline = std::chrono::steady_clock::now() + TIMEOUT;
-    pollfd entry{fd_, events, 0};
+    pollfd entry{fd_.get(), events, 0};
     for (;;) {
         // A signal must not stretch the wait: the time left is recomputed on every pass.
         const auto left = deadline - std::chrono::steady_clock::now();

@@ -9,6 +9,7 @@
 
 #include "common/io_error.hpp"
 #include "common/result.hpp"
+#include "common/unique_fd.hpp"
 #include "servo_bus/serial_port/serial_error.hpp"
 
 namespace kestro::servo_bus {
@@ -27,12 +28,6 @@ public:
     // settings; for adapters and tests that bring their own descriptor.
     static SerialPort from_fd(int fd) { return SerialPort(fd); }
 
-    SerialPort(SerialPort&& other) noexcept;
-    SerialPort& operator=(SerialPort&& other) noexcept;
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
-    ~SerialPort();
-
     // Number of received bytes waiting in the input queue (FIONREAD).
     Result<std::uint32_t, SerialError> bytes_to_read();
 
@@ -46,7 +41,7 @@ public:
     // Waits until everything written has been transmitted (tcdrain).
     Result<void, IoError> drain();
 
-    int native_handle() const { return fd_; }
+    int native_handle() const { return fd_.get(); }
 
 private:
     explicit SerialPort(int fd) : fd_(fd) {}
@@ -54,7 +49,7 @@ private:
     // Waits up to TIMEOUT for `events` on the descriptor.
     Result<void, IoError> wait_for(short events) const;
 
-    int fd_;
+    UniqueFd fd_;
 };
 
 }  // namespace kestro::servo_bus

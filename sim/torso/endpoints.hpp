@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "sim/torso/unique_fd.hpp"
+#include "common/unique_fd.hpp"
 
 namespace kestro::sim::torso {
 

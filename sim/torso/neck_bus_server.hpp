@@ -12,7 +12,7 @@
 #include "sim/damiao/damiao_bus_model.hpp"
 #include "sim/torso/stop_event.hpp"
 #include "sim/torso/trace.hpp"
-#include "sim/torso/unique_fd.hpp"
+#include "common/unique_fd.hpp"
 #include "sim/wire/can_bus_clock.hpp"
 
 namespace kestro::sim::torso {

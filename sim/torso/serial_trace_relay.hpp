@@ -8,7 +8,7 @@
 
 #include "sim/torso/stop_event.hpp"
 #include "sim/torso/trace.hpp"
-#include "sim/torso/unique_fd.hpp"
+#include "common/unique_fd.hpp"
 
 namespace kestro::sim::torso {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "sim/torso/unique_fd.hpp"
+#include "common/unique_fd.hpp"
 
 namespace kestro::sim::torso {
 

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace kestro::sim::torso {
+namespace kestro {
 
 class UniqueFd {
 public:
@@ -30,4 +30,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace kestro::sim::torso
+}  // namespace kestro
