@@ -22,24 +22,20 @@ Result<bool, ServoBusError> FeetechProtocolHandler::reboot(SerialPort& port,
 
 Result<std::vector<std::uint8_t>, ServoBusError> FeetechProtocolHandler::read(
     SerialPort& port, std::uint8_t id, std::uint8_t address, std::uint8_t length) const {
-    if (auto sent = send_instruction_packet(port, PacketFeetech::read_packet(id, address, length));
-        !sent) {
-        return fail(sent.error());
-    }
+    KESTRO_TRY(send_instruction_packet(port, PacketFeetech::read_packet(id, address, length)));
     auto status = read_status_packet(port, id);
     // The servo gets its pause whether or not its reply was good.
     pause();
-    if (!status) return fail(status.error());
-    return status->params();
+    KESTRO_TRY_ASSIGN(const StatusPacketFeetech reply, std::move(status));
+    return reply.params();
 }
 
 Result<void, ServoBusError> FeetechProtocolHandler::write(
     SerialPort& port, std::uint8_t id, std::uint8_t address,
     std::span<const std::uint8_t> data) const {
-    auto packet = PacketFeetech::write_packet(id, address, data);
-    if (!packet) return fail(packet.error());
-    if (auto sent = send_instruction_packet(port, *packet); !sent) return sent;
-    if (auto status = read_status_packet(port, id); !status) return fail(status.error());
+    KESTRO_TRY_ASSIGN(const auto packet, PacketFeetech::write_packet(id, address, data));
+    KESTRO_TRY(send_instruction_packet(port, packet));
+    KESTRO_TRY(read_status_packet(port, id));
     pause();
     return {};
 }
@@ -47,16 +43,14 @@ Result<void, ServoBusError> FeetechProtocolHandler::write(
 Result<std::vector<std::vector<std::uint8_t>>, ServoBusError> FeetechProtocolHandler::sync_read(
     SerialPort& port, std::span<const std::uint8_t> ids, std::uint8_t address,
     std::uint8_t length) const {
-    auto packet = PacketFeetech::sync_read_packet(ids, address, length);
-    if (!packet) return fail(packet.error());
-    if (auto sent = send_instruction_packet(port, *packet); !sent) return fail(sent.error());
+    KESTRO_TRY_ASSIGN(const auto packet, PacketFeetech::sync_read_packet(ids, address, length));
+    KESTRO_TRY(send_instruction_packet(port, packet));
 
     std::vector<std::vector<std::uint8_t>> replies;
     replies.reserve(ids.size());
     for (std::uint8_t id : ids) {
-        auto status = read_status_packet(port, id);
-        if (!status) return fail(status.error());
-        replies.push_back(status->params());
+        KESTRO_TRY_ASSIGN(const StatusPacketFeetech status, read_status_packet(port, id));
+        replies.push_back(status.params());
     }
     return replies;
 }
@@ -64,40 +58,34 @@ Result<std::vector<std::vector<std::uint8_t>>, ServoBusError> FeetechProtocolHan
 Result<void, ServoBusError> FeetechProtocolHandler::sync_write(
     SerialPort& port, std::span<const std::uint8_t> ids, std::uint8_t address,
     std::span<const std::vector<std::uint8_t>> data) const {
-    auto packet = PacketFeetech::sync_write_packet(ids, address, data);
-    if (!packet) return fail(packet.error());
-    return send_instruction_packet(port, *packet);
+    KESTRO_TRY_ASSIGN(const auto packet, PacketFeetech::sync_write_packet(ids, address, data));
+    return send_instruction_packet(port, packet);
 }
 
 Result<StatusPacketFeetech, ServoBusError> FeetechProtocolHandler::read_status_packet(
     SerialPort& port, std::uint8_t expected_id) const {
     std::vector<std::uint8_t> bytes(REPLY_PREFIX);
-    if (auto got = port.read_exact(bytes); !got) return fail(got.error());
+    KESTRO_TRY(port.read_exact(bytes));
     // No search for a header further on: the next transaction drains whatever is left.
     if (bytes[0] != HEADER_BYTE || bytes[1] != HEADER_BYTE) {
         return fail(CommunicationErrorKind::ParsingError);
     }
     bytes.resize(REPLY_PREFIX + bytes[3]);
-    if (auto got = port.read_exact(std::span(bytes).subspan(REPLY_PREFIX)); !got) {
-        return fail(got.error());
-    }
-    auto status = PacketFeetech::status_packet(bytes, expected_id);
-    if (!status) return fail(status.error());
-    return std::move(*status);
+    KESTRO_TRY(port.read_exact(std::span(bytes).subspan(REPLY_PREFIX)));
+    KESTRO_TRY_ASSIGN(StatusPacketFeetech status,
+                      PacketFeetech::status_packet(bytes, expected_id));
+    return status;
 }
 
 Result<void, ServoBusError> FeetechProtocolHandler::drain_stale_input(SerialPort& port) const {
-    auto waiting = port.bytes_to_read();
-    if (!waiting) return fail(waiting.error());
-    for (int passes = 0; *waiting != 0; ++passes) {
+    KESTRO_TRY_ASSIGN(std::uint32_t waiting, port.bytes_to_read());
+    for (int passes = 0; waiting != 0; ++passes) {
         if (passes == MAX_DRAIN_PASSES) return fail(CommunicationErrorKind::TimeoutError);
-        auto count = port.bytes_to_read();
-        if (!count) return fail(count.error());
-        std::vector<std::uint8_t> stale(*count);
-        if (auto got = port.read_exact(stale); !got) return fail(got.error());
+        KESTRO_TRY_ASSIGN(const std::uint32_t count, port.bytes_to_read());
+        std::vector<std::uint8_t> stale(count);
+        KESTRO_TRY(port.read_exact(stale));
         std::this_thread::sleep_for(DRAIN_PAUSE);
-        waiting = port.bytes_to_read();
-        if (!waiting) return fail(waiting.error());
+        KESTRO_TRY_ASSIGN(waiting, port.bytes_to_read());
     }
     return {};
 }
@@ -111,7 +99,7 @@ Result<void, ServoBusError> FeetechProtocolHandler::write_packet_bytes(
 
 Result<bool, ServoBusError> FeetechProtocolHandler::answers(
     SerialPort& port, const InstructionPacketFeetech& packet) const {
-    if (auto sent = send_instruction_packet(port, packet); !sent) return fail(sent.error());
+    KESTRO_TRY(send_instruction_packet(port, packet));
     return read_status_packet(port, packet.id()).has_value();
 }
 

@@ -57,7 +57,7 @@ public:
     template <InstructionPacket Packet>
     Result<void, ServoBusError> send_instruction_packet(SerialPort& port,
                                                         const Packet& packet) const {
-        if (auto drained = drain_stale_input(port); !drained) return drained;
+        KESTRO_TRY(drain_stale_input(port));
         return write_packet_bytes(port, packet.to_bytes());
     }
 

@@ -79,7 +79,7 @@ Result<void, IoError> SerialPort::read_exact(std::span<std::uint8_t> buffer) {
         } else if (got == 0) {
             return fail(IoError::unexpected_eof());
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (auto ready = wait_for(POLLIN); !ready) return ready;
+            KESTRO_TRY(wait_for(POLLIN));
         } else if (errno != EINTR) {
             return fail(IoError::from_errno(errno));
         }
@@ -96,7 +96,7 @@ Result<void, IoError> SerialPort::write_all(std::span<const std::uint8_t> bytes)
         } else if (put == 0) {
             return fail(IoError::write_zero());
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (auto ready = wait_for(POLLOUT); !ready) return ready;
+            KESTRO_TRY(wait_for(POLLOUT));
         } else if (errno != EINTR) {
             return fail(IoError::from_errno(errno));
         }

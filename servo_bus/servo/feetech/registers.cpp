@@ -68,9 +68,8 @@ Result<std::vector<std::uint16_t>, ServoBusError> decode_register_values(
 Result<std::vector<std::uint16_t>, ServoBusError> sync_read_register_values(
     const FeetechProtocolHandler& handler, SerialPort& port, std::span<const std::uint8_t> ids,
     std::uint8_t address, std::uint8_t width) {
-    auto replies = handler.sync_read(port, ids, address, width);
-    if (!replies) return fail(replies.error());
-    return decode_register_values(*replies, width);
+    KESTRO_TRY_ASSIGN(const auto replies, handler.sync_read(port, ids, address, width));
+    return decode_register_values(replies, width);
 }
 
 Result<void, ServoBusError> sync_write_register_values(const FeetechProtocolHandler& handler,

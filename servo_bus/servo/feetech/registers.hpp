@@ -74,9 +74,9 @@ template <class T>
 Result<std::vector<T>, ServoBusError> sync_read(const FeetechProtocolHandler& handler,
                                                 SerialPort& port, std::span<const std::uint8_t> ids,
                                                 Register<T> reg) {
-    auto words = sync_read_register_values(handler, port, ids, reg.address, reg.width);
-    if (!words) return fail(words.error());
-    return convert_all<T>(*words, [](std::uint16_t word) { return static_cast<T>(word); });
+    KESTRO_TRY_ASSIGN(const auto words,
+                      sync_read_register_values(handler, port, ids, reg.address, reg.width));
+    return convert_all<T>(words, [](std::uint16_t word) { return static_cast<T>(word); });
 }
 
 template <class T>
@@ -94,9 +94,8 @@ Result<std::vector<To>, ServoBusError> sync_read_as(const FeetechProtocolHandler
                                                     SerialPort& port,
                                                     std::span<const std::uint8_t> ids,
                                                     Register<T> reg, Convert convert) {
-    auto raw = sync_read(handler, port, ids, reg);
-    if (!raw) return fail(raw.error());
-    return convert_all<To>(*raw, convert);
+    KESTRO_TRY_ASSIGN(const auto raw, sync_read(handler, port, ids, reg));
+    return convert_all<To>(raw, convert);
 }
 
 // `convert` on every value, then a raw write.
