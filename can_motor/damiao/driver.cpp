@@ -52,8 +52,6 @@ std::uint32_t value_of(const CanFrame& reply) {
            (std::uint32_t{reply.data[6]} << 16) | (std::uint32_t{reply.data[7]} << 24);
 }
 
-Error transport(CanError error) { return Error::Transport{std::move(error)}; }
-
 // The first limit that is negative or NaN, by name, with its value.
 std::optional<std::pair<const char*, float>> unusable_limit(const MitLimits& limits) {
     const std::pair<const char*, float> named[] = {{"p_max", limits.p_max},
@@ -99,26 +97,23 @@ Result<MitState, Error> Damiao::request_feedback(CanTransport& can) const {
 Result<MitState, Error> Damiao::cmd_at_arbitration(
     CanTransport& can, std::uint16_t arbitration_id,
     const std::array<std::uint8_t, 8>& payload) const {
-    Result<CanFrame, CanError> reply =
-        can.request(classic_frame(arbitration_id, payload), standard_id(master_id_), timeout_);
-    if (!reply) return fail(transport(reply.error()));
-    std::optional<MitState> state = decode_state(limits_, reply->data);
+    KESTRO_TRY_ASSIGN(CanFrame reply, can.request(classic_frame(arbitration_id, payload),
+                                                  standard_id(master_id_), timeout_));
+    std::optional<MitState> state = decode_state(limits_, reply.data);
     // A feedback frame too short to hold a state is the request's failure, not a state.
-    if (!state) return fail(Error::UnexpectedReply{std::move(reply->data)});
+    if (!state) return fail(Error::UnexpectedReply{std::move(reply.data)});
     return *state;
 }
 
 Result<RegisterValue, Error> Damiao::read_register(CanTransport& can, std::uint8_t reg) const {
     const RegisterInfo* info = lookup(reg);
     if (info == nullptr) return fail(Error::UnknownRegister{reg});
-    if (auto sent = send_register_frame(can, register_read, reg, 0); !sent) {
-        return fail(sent.error());
-    }
-    Result<CanFrame, CanError> reply = can.recv_matching(
-        Deadline(timeout_),
-        [this, reg](const CanFrame& frame) { return is_register_reply(frame, can_id_, reg); });
-    if (!reply) return fail(transport(reply.error()));
-    return RegisterValue::from_bits(info->value_type, value_of(*reply));
+    KESTRO_TRY(send_register_frame(can, register_read, reg, 0));
+    KESTRO_TRY_ASSIGN(const CanFrame reply,
+                      can.recv_matching(Deadline(timeout_), [this, reg](const CanFrame& frame) {
+                          return is_register_reply(frame, can_id_, reg);
+                      }));
+    return RegisterValue::from_bits(info->value_type, value_of(reply));
 }
 
 Result<void, Error> Damiao::write_register(CanTransport& can, std::uint8_t reg,
@@ -133,23 +128,18 @@ Result<void, Error> Damiao::write_register(CanTransport& can, std::uint8_t reg,
 }
 
 Result<void, Error> Damiao::ensure_control_mode(CanTransport& can, std::uint8_t mode) const {
-    Result<std::uint32_t, Error> current = read_control_mode(can);
-    if (!current) return fail(current.error());
-    if (*current == mode) return {};
-    if (auto written = write_register(can, CTRL_MODE, RegisterValue::Uint32(mode)); !written) {
-        return written;
-    }
+    KESTRO_TRY_ASSIGN(const std::uint32_t current, read_control_mode(can));
+    if (current == mode) return {};
+    KESTRO_TRY(write_register(can, CTRL_MODE, RegisterValue::Uint32(mode)));
     std::this_thread::sleep_for(mode_change_pause);
-    Result<std::uint32_t, Error> reported = read_control_mode(can);
-    if (!reported) return fail(reported.error());
-    if (*reported == mode) return {};
-    return fail(Error::ModeVerification{mode, static_cast<std::uint8_t>(*reported)});
+    KESTRO_TRY_ASSIGN(const std::uint32_t reported, read_control_mode(can));
+    if (reported == mode) return {};
+    return fail(Error::ModeVerification{mode, static_cast<std::uint8_t>(reported)});
 }
 
 Result<std::uint32_t, Error> Damiao::read_control_mode(CanTransport& can) const {
-    Result<RegisterValue, Error> value = read_register(can, CTRL_MODE);
-    if (!value) return fail(value.error());
-    std::optional<std::uint32_t> mode = value->as_uint32();
+    KESTRO_TRY_ASSIGN(const RegisterValue value, read_register(can, CTRL_MODE));
+    std::optional<std::uint32_t> mode = value.as_uint32();
     if (!mode) {
         return fail(Error::TypeMismatch{CTRL_MODE, RegisterType::Uint32, RegisterType::Float});
     }
@@ -158,9 +148,8 @@ Result<std::uint32_t, Error> Damiao::read_control_mode(CanTransport& can) const 
 
 Result<void, Error> Damiao::send_register_frame(CanTransport& can, std::uint8_t operation,
                                                 std::uint8_t reg, std::uint32_t value) const {
-    Result<void, CanError> sent =
-        can.send(classic_frame(service_id, service_payload(can_id_, operation, reg, value)));
-    if (!sent) return fail(transport(sent.error()));
+    KESTRO_TRY(
+        can.send(classic_frame(service_id, service_payload(can_id_, operation, reg, value))));
     return {};
 }
 

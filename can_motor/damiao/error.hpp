@@ -51,6 +51,8 @@ public:
     template <class Variant>
         requires std::is_constructible_v<Detail, Variant>
     Error(Variant detail) : detail_(std::move(detail)) {}
+    // Implicit too, so that a transport failure passes on through KESTRO_TRY.
+    Error(CanError error) : detail_(Transport{std::move(error)}) {}
 
     const Detail& detail() const { return detail_; }
     template <class Variant>

@@ -26,7 +26,7 @@ std::optional<nanoseconds> Deadline::remaining() const {
 
 Result<CanFrame, CanError> CanTransport::request(const CanFrame& frame, const CanId& expect,
                                                  nanoseconds timeout) {
-    if (Result<void, CanError> sent = send(frame); !sent) return fail(sent.error());
+    KESTRO_TRY(send(frame));
     return recv_matching(Deadline(timeout),
                          [&expect](const CanFrame& reply) { return reply.id == expect; });
 }

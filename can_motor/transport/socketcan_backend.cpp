@@ -80,9 +80,8 @@ Result<SocketCanTransport, CanError> SocketCanTransport::open(std::string_view i
 }
 
 Result<void, CanError> SocketCanTransport::send(const CanFrame& frame) {
-    Result<frame_record::Record, CanError> record = frame_record::encode(frame);
-    if (!record) return fail(record.error());
-    std::span<const std::uint8_t> rest = record->view();
+    KESTRO_TRY_ASSIGN(const frame_record::Record record, frame_record::encode(frame));
+    std::span<const std::uint8_t> rest = record.view();
     while (!rest.empty()) {
         // MSG_NOSIGNAL: an adopted descriptor whose peer has gone must fail with EPIPE rather
         // than kill the whole (Python) process with SIGPIPE; a CAN socket never raises it.
