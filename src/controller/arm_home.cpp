@@ -25,12 +25,6 @@ std::string signed_list(const std::vector<double>& values) {
     return text::bracketed(values, [](double v) { return text::signed_fixed(v, 4); });
 }
 
-template <class T>
-Outcome<void> passed(const Result<T, servo_bus::ServoBusError>& result) {
-    if (!result) return fail(ControllerError(result.error()));
-    return {};
-}
-
 }  // namespace
 
 Outcome<std::array<double, 4>> KestroMotorController::set_arm_home(double verify_tol,
@@ -39,72 +33,57 @@ Outcome<std::array<double, 4>> KestroMotorController::set_arm_home(double verify
         return fail(ControllerError("set_arm_home: verify_tol must be positive, got " +
                                     text::shortest(verify_tol)));
     }
-    auto port = serial();
-    if (!port) return fail(port.error());
-    servo_bus::SerialPort& bus = **port;
+    KESTRO_TRY_ASSIGN(servo_bus::SerialPort* const port, serial());
+    servo_bus::SerialPort& bus = *port;
     const std::size_t arms = ARM_IDS.size();
+    const std::vector<bool> all_off(arms, false);
+    const std::vector<bool> all_on(arms, true);
 
     if (cancel.requested()) return fail(ControllerError::interrupted("set_arm_home"));
-    if (auto off = passed(sm40bl::sync_write_torque_enable(feetech_, bus, ARM_IDS,
-                                                           std::vector<bool>(arms, false)));
-        !off) {
-        return fail(off.error());
-    }
-    auto present = sm40bl::sync_read_present_position(feetech_, bus, ARM_IDS);
-    if (!present) return fail(ControllerError(present.error()));
-    auto prior_offsets = sm40bl::sync_read_offset(feetech_, bus, ARM_IDS);
-    if (!prior_offsets) return fail(ControllerError(prior_offsets.error()));
-    if (present->size() != arms || prior_offsets->size() != arms) {
+    KESTRO_TRY(sm40bl::sync_write_torque_enable(feetech_, bus, ARM_IDS, all_off));
+    KESTRO_TRY_ASSIGN(const auto present,
+                      sm40bl::sync_read_present_position(feetech_, bus, ARM_IDS));
+    KESTRO_TRY_ASSIGN(const auto prior_offsets, sm40bl::sync_read_offset(feetech_, bus, ARM_IDS));
+    if (present.size() != arms || prior_offsets.size() != arms) {
         return fail(ControllerError("set_arm_home: incomplete arm response (present=" +
-                                    std::to_string(present->size()) + " ids, offset=" +
-                                    std::to_string(prior_offsets->size()) + " ids)"));
+                                    std::to_string(present.size()) + " ids, offset=" +
+                                    std::to_string(prior_offsets.size()) + " ids)"));
     }
 
     std::vector<double> new_offsets(arms);
     for (std::size_t k = 0; k < arms; ++k) {
-        new_offsets[k] = wrap_to_pi((*present)[k] + (*prior_offsets)[k]);
+        new_offsets[k] = wrap_to_pi(present[k] + prior_offsets[k]);
     }
 
     // The last point to stop: from the unlock to the lock the three writes always run
     // together, so that EEPROM is never left unlocked.
     if (cancel.requested()) return fail(ControllerError::interrupted("set_arm_home"));
     // The offset register is in EEPROM, which only takes writes while unlocked.
-    if (auto unlocked = passed(sm40bl::sync_write_lock(feetech_, bus, ARM_IDS,
-                                                       std::vector<bool>(arms, false)));
-        !unlocked) {
-        return fail(unlocked.error());
-    }
-    if (auto written = passed(sm40bl::sync_write_offset(feetech_, bus, ARM_IDS, new_offsets));
-        !written) {
-        return fail(written.error());
-    }
-    if (auto locked = passed(sm40bl::sync_write_lock(feetech_, bus, ARM_IDS,
-                                                     std::vector<bool>(arms, true)));
-        !locked) {
-        return fail(locked.error());
-    }
+    KESTRO_TRY(sm40bl::sync_write_lock(feetech_, bus, ARM_IDS, all_off));
+    KESTRO_TRY(sm40bl::sync_write_offset(feetech_, bus, ARM_IDS, new_offsets));
+    KESTRO_TRY(sm40bl::sync_write_lock(feetech_, bus, ARM_IDS, all_on));
 
-    auto check = sm40bl::sync_read_present_position(feetech_, bus, ARM_IDS);
-    if (!check) return fail(ControllerError(check.error()));
-    if (check->size() != arms) {
+    KESTRO_TRY_ASSIGN(const auto check,
+                      sm40bl::sync_read_present_position(feetech_, bus, ARM_IDS));
+    if (check.size() != arms) {
         return fail(ControllerError("set_arm_home: verify read returned " +
-                                    std::to_string(check->size()) + " values (expected 4)"));
+                                    std::to_string(check.size()) + " values (expected 4)"));
     }
     double worst = 0.0;
-    for (double value : *check) {
+    for (double value : check) {
         if (std::fabs(value) > worst) worst = std::fabs(value);
     }
     if (worst > verify_tol) {
         return fail(ControllerError(
             "set_arm_home: verify failed \u2014 arm IDs " + text::bracketed(ARM_IDS) +
-            " now reading " + signed_list(*check) + " rad (expected ~0 within " +
+            " now reading " + signed_list(check) + " rad (expected ~0 within " +
             text::fixed(verify_tol, 4) +
             "). The Feetech offset sign convention on this hardware may differ from the assumed "
             "`present = encoder - offset`. EEPROM has been left in the new state; restore "
             "manually using prior_offsets " +
-            signed_list(*prior_offsets) + ", new_offsets " + signed_list(new_offsets) + "."));
+            signed_list(prior_offsets) + ", new_offsets " + signed_list(new_offsets) + "."));
     }
-    return std::array{(*check)[0], (*check)[1], (*check)[2], (*check)[3]};
+    return std::array{check[0], check[1], check[2], check[3]};
 }
 
 }  // namespace kestro::controller

@@ -8,9 +8,8 @@ namespace {
 Outcome<std::optional<servo_bus::SerialPort>> open_serial_port(
     const std::optional<std::string>& serialport) {
     if (!serialport) return std::optional<servo_bus::SerialPort>();
-    auto opened = servo_bus::SerialPort::open(*serialport);
-    if (!opened) return fail(ControllerError(opened.error().description()));
-    return std::optional(std::move(*opened));
+    KESTRO_TRY_ASSIGN(servo_bus::SerialPort opened, servo_bus::SerialPort::open(*serialport));
+    return std::optional(std::move(opened));
 }
 
 Outcome<std::array<can_motor::damiao::Damiao, 3>> neck_motor_records() {
@@ -34,27 +33,23 @@ KestroMotorController::KestroMotorController(std::optional<servo_bus::SerialPort
 Outcome<KestroMotorController> KestroMotorController::create(
     const std::optional<std::string>& serialport, const std::string& can_bus) {
     // The serial port comes first: when it cannot be opened the CAN bus is never touched.
-    auto port = open_serial_port(serialport);
-    if (!port) return fail(port.error());
+    KESTRO_TRY_ASSIGN(auto port, open_serial_port(serialport));
     auto can = can_motor::SocketCanTransport::open(can_bus);
     if (!can) {
         return fail(ControllerError("failed to open CAN bus '" + can_bus +
                                     "': " + can.error().to_string()));
     }
-    auto neck_motors = neck_motor_records();
-    if (!neck_motors) return fail(neck_motors.error());
+    KESTRO_TRY_ASSIGN(const auto neck_motors, neck_motor_records());
     return KestroMotorController(
-        std::move(*port), std::make_unique<can_motor::SocketCanTransport>(std::move(*can)),
-        *neck_motors);
+        std::move(port), std::make_unique<can_motor::SocketCanTransport>(std::move(*can)),
+        neck_motors);
 }
 
 Outcome<KestroMotorController> KestroMotorController::create(
     const std::optional<std::string>& serialport, std::unique_ptr<can_motor::CanTransport> can) {
-    auto port = open_serial_port(serialport);
-    if (!port) return fail(port.error());
-    auto neck_motors = neck_motor_records();
-    if (!neck_motors) return fail(neck_motors.error());
-    return KestroMotorController(std::move(*port), std::move(can), *neck_motors);
+    KESTRO_TRY_ASSIGN(auto port, open_serial_port(serialport));
+    KESTRO_TRY_ASSIGN(const auto neck_motors, neck_motor_records());
+    return KestroMotorController(std::move(port), std::move(can), neck_motors);
 }
 
 Outcome<servo_bus::SerialPort*> KestroMotorController::serial() {

@@ -7,6 +7,7 @@
 
 #include "common/io_error.hpp"
 #include "servo_bus/feetech_protocol/error.hpp"
+#include "servo_bus/serial_port/serial_error.hpp"
 
 namespace kestro::controller {
 
@@ -20,6 +21,9 @@ public:
     ControllerError(const servo_bus::ServoBusError& error)
         : message_(error.to_string()),
           io_error_(error.io_error() ? std::optional(*error.io_error()) : std::nullopt) {}
+    // A serial port that could not be opened: its description, which names the port. It
+    // carries no I/O error, since an open is no transaction that a retry could repeat.
+    ControllerError(const servo_bus::SerialError& error) : message_(error.description()) {}
 
     static ControllerError no_serial_port() { return ControllerError(std::string(NO_SERIAL_PORT)); }
     // The caller's cancel check asked the operation to stop; it sent nothing further.

@@ -49,31 +49,30 @@ std::string servo_label(std::uint8_t id) { return "servo " + std::to_string(id) 
 
 Outcome<std::uint16_t> read_servo_register(KestroMotorController& torso, std::uint8_t id,
                                            std::uint8_t address, std::uint8_t width) {
-    auto bytes = torso.read_raw_bytes(id, address, width);
-    if (!bytes) return fail(bytes.error());
-    if (bytes->size() != width) {
+    KESTRO_TRY_ASSIGN(const auto bytes, torso.read_raw_bytes(id, address, width));
+    if (bytes.size() != width) {
         return fail(ControllerError(servo_label(id) + "register " + std::to_string(address) +
                                     ": expected " + std::to_string(width) + " bytes, got " +
-                                    std::to_string(bytes->size())));
+                                    std::to_string(bytes.size())));
     }
-    std::uint16_t value = (*bytes)[0];
-    if (width == 2) value = static_cast<std::uint16_t>(value | ((*bytes)[1] << 8));
+    std::uint16_t value = bytes[0];
+    if (width == 2) value = static_cast<std::uint16_t>(value | (bytes[1] << 8));
     return value;
 }
 
 Outcome<ServoState> read_servo_state(KestroMotorController& torso, std::uint8_t id) {
-    auto position = read_servo_register(torso, id, regs::PRESENT_POSITION.address,
-                                        regs::PRESENT_POSITION.width);
-    if (!position) return fail(position.error());
-    auto voltage = read_servo_register(torso, id, regs::PRESENT_VOLTAGE.address,
-                                       regs::PRESENT_VOLTAGE.width);
-    if (!voltage) return fail(voltage.error());
-    auto torque = read_servo_register(torso, id, regs::TORQUE_ENABLE.address,
-                                      regs::TORQUE_ENABLE.width);
-    if (!torque) return fail(torque.error());
-    return ServoState{regs::position_to_radians(static_cast<std::int16_t>(*position)),
-                      static_cast<std::uint8_t>(*voltage),
-                      regs::byte_to_bool(static_cast<std::uint8_t>(*torque))};
+    KESTRO_TRY_ASSIGN(const std::uint16_t position,
+                      read_servo_register(torso, id, regs::PRESENT_POSITION.address,
+                                          regs::PRESENT_POSITION.width));
+    KESTRO_TRY_ASSIGN(const std::uint16_t voltage,
+                      read_servo_register(torso, id, regs::PRESENT_VOLTAGE.address,
+                                          regs::PRESENT_VOLTAGE.width));
+    KESTRO_TRY_ASSIGN(const std::uint16_t torque,
+                      read_servo_register(torso, id, regs::TORQUE_ENABLE.address,
+                                          regs::TORQUE_ENABLE.width));
+    return ServoState{regs::position_to_radians(static_cast<std::int16_t>(position)),
+                      static_cast<std::uint8_t>(voltage),
+                      regs::byte_to_bool(static_cast<std::uint8_t>(torque))};
 }
 
 Outcome<DiagnosticTorso> DiagnosticTorso::open(const std::optional<std::string>& serialport,
@@ -82,10 +81,7 @@ Outcome<DiagnosticTorso> DiagnosticTorso::open(const std::optional<std::string>&
     auto can = can_motor::SocketCanTransport::open(*can_bus);
     if (!can) {
         // The controller reports a serial failure before a CAN one; so does this.
-        if (serialport) {
-            auto probe = servo_bus::SerialPort::open(*serialport);
-            if (!probe) return fail(ControllerError(probe.error().description()));
-        }
+        if (serialport) KESTRO_TRY(servo_bus::SerialPort::open(*serialport));
         return fail(ControllerError("failed to open CAN bus '" + *can_bus +
                                     "': " + can.error().to_string()));
     }
@@ -95,10 +91,9 @@ Outcome<DiagnosticTorso> DiagnosticTorso::open(const std::optional<std::string>&
 Outcome<DiagnosticTorso> DiagnosticTorso::open(const std::optional<std::string>& serialport,
                                                std::unique_ptr<can_motor::CanTransport> can) {
     std::shared_ptr<can_motor::CanTransport> shared = std::move(can);
-    auto created =
-        KestroMotorController::create(serialport, std::make_unique<SharedTransport>(shared));
-    if (!created) return fail(created.error());
-    return DiagnosticTorso(std::move(*created), std::move(shared));
+    KESTRO_TRY_ASSIGN(auto created, KestroMotorController::create(
+                                        serialport, std::make_unique<SharedTransport>(shared)));
+    return DiagnosticTorso(std::move(created), std::move(shared));
 }
 
 Outcome<can_motor::damiao::Damiao> DiagnosticTorso::motor(std::size_t index) const {
@@ -113,9 +108,8 @@ Outcome<can_motor::damiao::Damiao> DiagnosticTorso::motor(std::size_t index) con
 }
 
 Outcome<can_motor::damiao::MitState> DiagnosticTorso::neck_motor_state(std::size_t index) {
-    auto record = motor(index);
-    if (!record) return fail(record.error());
-    auto state = record->request_feedback(*can_);
+    KESTRO_TRY_ASSIGN(const auto record, motor(index));
+    auto state = record.request_feedback(*can_);
     if (!state) {
         return fail(ControllerError(std::string(NECK_JOINT_NAMES[index]) + ": " +
                                     state.error().to_string()));
@@ -125,9 +119,8 @@ Outcome<can_motor::damiao::MitState> DiagnosticTorso::neck_motor_state(std::size
 
 Outcome<can_motor::damiao::RegisterValue> DiagnosticTorso::read_neck_register(std::size_t index,
                                                                               std::uint8_t reg) {
-    auto record = motor(index);
-    if (!record) return fail(record.error());
-    auto value = record->read_register(*can_, reg);
+    KESTRO_TRY_ASSIGN(const auto record, motor(index));
+    auto value = record.read_register(*can_, reg);
     if (!value) {
         return fail(ControllerError(std::string(NECK_JOINT_NAMES[index]) + ": register " +
                                     std::to_string(reg) + ": " + value.error().to_string()));

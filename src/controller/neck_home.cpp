@@ -64,24 +64,23 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
         if (kd) command.kd = *kd;
     }
 
-    auto start = read_neck_positions();
-    if (!start) return fail(start.error());
+    KESTRO_TRY_ASSIGN(const NeckPositions start, read_neck_positions());
 
     NeckPositions goal{};
     NeckPositions distance{};
     for (std::size_t i = 0; i < goal.size(); ++i) {
-        goal[i] = std::round((*start)[i] / two_pi) * two_pi;  // halves go away from zero
-        distance[i] = std::fabs((*start)[i] - goal[i]);
+        goal[i] = std::round(start[i] / two_pi) * two_pi;  // halves go away from zero
+        distance[i] = std::fabs(start[i] - goal[i]);
     }
 
     if (!neck_torque_enabled_) {
-        if (auto enabled = enable_neck(true); !enabled) return fail(enabled.error());
+        KESTRO_TRY(enable_neck(true));
     }
 
     const double step = speed * cycle_seconds;
     const std::uint32_t cycles = cycle_budget(largest(distance), step);
-    NeckPositions cmd = *start;
-    NeckPositions observed = *start;
+    NeckPositions cmd = start;
+    NeckPositions observed = start;
     std::array<bool, 3> settled{};
 
     for (std::uint32_t cycle = 0; cycle < cycles; ++cycle) {
@@ -98,9 +97,7 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
                 cmd[i] = goal[i];
             }
         }
-        auto reported = command_neck_mit(cmd, "neck_home");
-        if (!reported) return fail(reported.error());
-        observed = *reported;
+        KESTRO_TRY_ASSIGN(observed, command_neck_mit(cmd, "neck_home"));
         for (std::size_t i = 0; i < cmd.size(); ++i) {
             if (!settled[i] && std::fabs(cmd[i] - goal[i]) < reached &&
                 std::fabs(observed[i] - goal[i]) < tolerance) {

@@ -70,9 +70,9 @@ Outcome<void> KestroMotorController::set_neck_gains(std::size_t index, float kp,
 }
 
 Result<double, Error> KestroMotorController::send_neck_command(std::size_t index) {
-    auto state = neck_motors_[index].control(*can_, neck_commands_[index]);
-    if (!state) return fail(state.error());
-    return static_cast<double>(state->position);
+    KESTRO_TRY_ASSIGN(const can_motor::damiao::MitState state,
+                      neck_motors_[index].control(*can_, neck_commands_[index]));
+    return static_cast<double>(state.position);
 }
 
 Outcome<NeckPositions> KestroMotorController::command_neck_mit(const NeckPositions& positions,
@@ -92,14 +92,14 @@ Outcome<NeckPositions> KestroMotorController::command_neck_mit(const NeckPositio
 Outcome<NeckPositions> KestroMotorController::set_neck_position(const NeckPositions& goals) {
     NeckPositions clamped{};
     for (std::size_t i = 0; i < goals.size(); ++i) {
-        if (auto valid = check_goal(i, goals[i]); !valid) return fail(valid.error());
+        KESTRO_TRY(check_goal(i, goals[i]));
     }
     for (std::size_t i = 0; i < goals.size(); ++i) clamped[i] = clamp_neck_position(i, goals[i]);
     return command_neck_mit(clamped, "set_neck_position");
 }
 
 Outcome<double> KestroMotorController::set_single_neck_joint(std::size_t index, double position) {
-    if (auto valid = check_goal(index, position); !valid) return fail(valid.error());
+    KESTRO_TRY(check_goal(index, position));
     neck_commands_[index].position = static_cast<float>(clamp_neck_position(index, position));
     auto observed = send_neck_command(index);
     if (!observed) {

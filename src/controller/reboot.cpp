@@ -24,9 +24,7 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
             return "Rebooting motor " + names[id] + " (id=" + std::to_string(id) + ")";
         });
         // Whether the servo acknowledged does not matter; only a failed send ends the reboot.
-        if (auto sent = feetech_.reboot(*serial_port_, id); !sent) {
-            return fail(ControllerError(sent.error()));
-        }
+        KESTRO_TRY(feetech_.reboot(*serial_port_, id));
     }
 
     std::vector<std::uint8_t> pending(SERVO_IDS.begin(), SERVO_IDS.end());

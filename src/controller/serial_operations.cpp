@@ -24,25 +24,22 @@ Outcome<std::array<T, 7>> read_both_groups(const FeetechProtocolHandler& handler
     std::array<T, 7> all{};
     std::size_t at = 0;
     for (std::span<const std::uint8_t> ids : GROUPS) {
-        auto values = read(handler, port, ids);
-        if (!values) return fail(ControllerError(values.error()));
-        for (T value : *values) all[at++] = value;
+        KESTRO_TRY_ASSIGN(const auto values, read(handler, port, ids));
+        for (T value : values) all[at++] = value;
     }
     return all;
 }
 
 Outcome<void> write_torque(const FeetechProtocolHandler& handler, SerialPort& port,
                            std::span<const std::uint8_t> ids, bool enable) {
-    auto written = servo_bus::sm40bl::sync_write_torque_enable(
-        handler, port, ids, std::vector<bool>(ids.size(), enable));
-    if (!written) return fail(ControllerError(written.error()));
+    KESTRO_TRY(servo_bus::sm40bl::sync_write_torque_enable(handler, port, ids,
+                                                           std::vector<bool>(ids.size(), enable)));
     return {};
 }
 
 Outcome<void> write_goals(const FeetechProtocolHandler& handler, SerialPort& port,
                           std::span<const std::uint8_t> ids, std::span<const double> radians) {
-    auto written = servo_bus::sm40bl::sync_write_goal_position(handler, port, ids, radians);
-    if (!written) return fail(ControllerError(written.error()));
+    KESTRO_TRY(servo_bus::sm40bl::sync_write_goal_position(handler, port, ids, radians));
     return {};
 }
 
@@ -61,26 +58,23 @@ std::vector<std::uint8_t> KestroMotorController::check_missing_ids(const CancelT
 }
 
 Outcome<std::array<double, 7>> KestroMotorController::read_all_positions() {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    return read_both_groups<double>(feetech_, **port,
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    return read_both_groups<double>(feetech_, *port,
                                     servo_bus::sm40bl::sync_read_present_position);
 }
 
 Outcome<std::array<std::uint8_t, 7>> KestroMotorController::read_all_voltages() {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    return read_both_groups<std::uint8_t>(feetech_, **port,
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    return read_both_groups<std::uint8_t>(feetech_, *port,
                                           servo_bus::sm40bl::sync_read_present_voltage);
 }
 
 Outcome<bool> KestroMotorController::is_torque_enabled() {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    auto torque =
-        read_both_groups<bool>(feetech_, **port, servo_bus::sm40bl::sync_read_torque_enable);
-    if (!torque) return fail(torque.error());
-    for (bool on : *torque) {
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    KESTRO_TRY_ASSIGN(const auto torque,
+                      read_both_groups<bool>(feetech_, *port,
+                                             servo_bus::sm40bl::sync_read_torque_enable));
+    for (bool on : torque) {
         if (!on) return false;
     }
     return true;
@@ -97,72 +91,59 @@ Outcome<void> KestroMotorController::set_torque_on_ids(std::span<const std::uint
     // Ids that address no servo need no bus, so they succeed even on a neck-only controller.
     for (const std::vector<std::uint8_t>& group : {arm_ids, nose_ids}) {
         if (group.empty()) continue;
-        auto port = serial();
-        if (!port) return fail(port.error());
-        if (auto written = write_torque(feetech_, **port, group, enable); !written) return written;
+        KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+        KESTRO_TRY(write_torque(feetech_, *port, group, enable));
     }
     return {};
 }
 
 Outcome<void> KestroMotorController::set_all_torque(bool enable) {
-    auto port = serial();
-    if (!port) return fail(port.error());
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
     for (std::span<const std::uint8_t> ids : GROUPS) {
-        if (auto written = write_torque(feetech_, **port, ids, enable); !written) return written;
+        KESTRO_TRY(write_torque(feetech_, *port, ids, enable));
     }
     return {};
 }
 
 Outcome<void> KestroMotorController::set_arm_torque(bool enable) {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    return write_torque(feetech_, **port, ARM_IDS, enable);
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    return write_torque(feetech_, *port, ARM_IDS, enable);
 }
 
 Outcome<void> KestroMotorController::set_nose_torque(bool enable) {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    return write_torque(feetech_, **port, NOSE_IDS, enable);
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    return write_torque(feetech_, *port, NOSE_IDS, enable);
 }
 
 Outcome<void> KestroMotorController::set_all_goal_positions(std::span<const double, 7> positions) {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    if (auto arms = write_goals(feetech_, **port, ARM_IDS, positions.first<4>()); !arms) {
-        return arms;
-    }
-    return write_goals(feetech_, **port, NOSE_IDS, positions.last<3>());
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    KESTRO_TRY(write_goals(feetech_, *port, ARM_IDS, positions.first<4>()));
+    return write_goals(feetech_, *port, NOSE_IDS, positions.last<3>());
 }
 
 Outcome<void> KestroMotorController::set_arm_goal_positions(std::span<const std::uint8_t> ids,
                                                             std::span<const double> positions) {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    return write_goals(feetech_, **port, ids, positions);
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    return write_goals(feetech_, *port, ids, positions);
 }
 
 Outcome<void> KestroMotorController::set_nose_goal_positions(std::span<const double, 3> positions) {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    return write_goals(feetech_, **port, NOSE_IDS, positions);
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    return write_goals(feetech_, *port, NOSE_IDS, positions);
 }
 
 Outcome<std::vector<std::uint8_t>> KestroMotorController::read_raw_bytes(std::uint8_t id,
                                                                          std::uint8_t address,
                                                                          std::uint8_t length) {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    auto bytes = feetech_.read(**port, id, address, length);
-    if (!bytes) return fail(ControllerError(bytes.error()));
-    return std::move(*bytes);
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    KESTRO_TRY_ASSIGN(auto bytes, feetech_.read(*port, id, address, length));
+    return bytes;
 }
 
 Outcome<void> KestroMotorController::write_raw_bytes(std::uint8_t id, std::uint8_t address,
                                                      std::span<const std::uint8_t> data) {
-    auto port = serial();
-    if (!port) return fail(port.error());
-    auto written = feetech_.write(**port, id, address, data);
-    if (!written) return fail(ControllerError(written.error()));
+    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    KESTRO_TRY(feetech_.write(*port, id, address, data));
     return {};
 }
 
@@ -175,8 +156,8 @@ Result<std::vector<std::uint8_t>, IoError> KestroMotorController::write_raw_pack
         return fail(IoError::custom(IoErrorKind::Unsupported, std::string(NO_SERIAL_PORT)));
     }
     SerialPort& port = *serial_port_;
-    if (auto written = port.write_all(data); !written) return fail(written.error());
-    if (auto drained = port.drain(); !drained) return fail(drained.error());
+    KESTRO_TRY(port.write_all(data));
+    KESTRO_TRY(port.drain());
 
     auto waiting = port.bytes_to_read();
     auto start = std::chrono::steady_clock::now();
@@ -189,7 +170,7 @@ Result<std::vector<std::uint8_t>, IoError> KestroMotorController::write_raw_pack
 
     // Only what had arrived when counted is read; later bytes stay queued.
     std::vector<std::uint8_t> reply(*waiting);
-    if (auto read = port.read_exact(reply); !read) return fail(read.error());
+    KESTRO_TRY(port.read_exact(reply));
     return reply;
 }
 

@@ -8,10 +8,14 @@ namespace kestro::controller {
 namespace {
 
 TEST(Construction, AnUnopenableSerialPortFailsFirstWithTheSerialLayersOwnText) {
-    auto created = KestroMotorController::create(std::string("/dev/kestro-no-such-port"), "can0");
+    const std::string path = "/dev/kestro-no-such-port";
+    auto created = KestroMotorController::create(path, "can0");
     ASSERT_FALSE(created);
-    EXPECT_NE(created.error().message().find("/dev/kestro-no-such-port"), std::string::npos)
+    EXPECT_NE(created.error().message().find(path), std::string::npos)
         << created.error().message();
+    EXPECT_EQ(created.error().message(), servo_bus::SerialPort::open(path).error().description());
+    // An open failure is no I/O error of a transaction: nothing would retry it.
+    EXPECT_EQ(created.error().io_error(), nullptr);
     EXPECT_EQ(created.error().message().find("CAN bus"), std::string::npos)
         << "the CAN interface must not be tried after the serial port failed";
 }
