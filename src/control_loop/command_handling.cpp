@@ -12,8 +12,8 @@ namespace cmd = command;
 
 // Drops a value result: only success or failure matters to the loop.
 template <class T>
-Outcome<void> done(const Outcome<T>& result) {
-    if (!result) return fail(result.error());
+Outcome<void> done(Outcome<T> result) {
+    KESTRO_TRY(std::move(result));
     return {};
 }
 
@@ -64,11 +64,11 @@ struct Handler {
     Outcome<void> operator()(cmd::EnableArms& p) { return c.set_arm_torque(p.enable); }
     Outcome<void> operator()(cmd::EnableNose& p) { return c.set_nose_torque(p.enable); }
     Outcome<void> operator()(cmd::ReadRawBytes& p) {
-        auto bytes = with_retry([&] { return c.read_raw_bytes(p.id, p.address, p.length); },
-                                allowed_retries);
-        if (!bytes) return fail(bytes.error());
+        KESTRO_TRY_ASSIGN(auto bytes,
+                          with_retry([&] { return c.read_raw_bytes(p.id, p.address, p.length); },
+                                     allowed_retries));
         // A requester that already gave up is no failure of the read.
-        (void)p.reply.send(std::move(*bytes));
+        (void)p.reply.send(std::move(bytes));
         return {};
     }
     Outcome<void> operator()(cmd::WriteRawBytes& p) { return c.write_raw_bytes(p.id, p.address, p.data); }

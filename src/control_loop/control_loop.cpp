@@ -90,7 +90,7 @@ Result<Bytes, WaitFailure> KestroControlLoop::request(MotorCommand command,
                                                      const CancelToken& cancel) {
     // Only the loop thread could answer: it would wait on itself.
     if (on_loop_thread()) return fail(WaitFailure::OwnThread);
-    if (auto queued = send(std::move(command), cancel); !queued) return fail(queued.error());
+    KESTRO_TRY(send(std::move(command), cancel));
     std::optional<Clock::time_point> deadline;
     if (timeout) deadline = Clock::now() + *timeout;
     auto bytes = wait_in_slices(deadline, cancel,

@@ -69,22 +69,20 @@ Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
                                           const LoopConfig& config, const CancelToken& cancel) {
     log::emit(log::Level::Info, log::control_loop_target,
               [] { return std::string("Waiting for voltage to be stable at 12V..."); });
-    auto voltages = read_voltages(controller, config.allowed_retries(), cancel);
-    if (!voltages) return fail(voltages.error());
+    KESTRO_TRY_ASSIGN(auto voltages, read_voltages(controller, config.allowed_retries(), cancel));
     // Measured on the monotonic clock, so a wall-clock step cannot cut the wait short or
     // stretch it.
     const Clock::time_point start = Clock::now();
-    auto lowest = [&] { return *std::min_element(voltages->begin(), voltages->end()); };
+    auto lowest = [&] { return *std::min_element(voltages.begin(), voltages.end()); };
     while (lowest() < STABLE_VOLTAGE && Clock::now() - start < config.voltage_rampup_timeout()) {
         if (!sleep_for(voltage_poll, cancel)) return fail(Interrupted{});
-        voltages = read_voltages(controller, config.allowed_retries(), cancel);
-        if (!voltages) return fail(voltages.error());
+        KESTRO_TRY_ASSIGN(voltages, read_voltages(controller, config.allowed_retries(), cancel));
     }
     if (lowest() < STABLE_VOLTAGE) {
         return fail(VoltageRampupTimeout{config.voltage_rampup_timeout(), lowest()});
     }
     log::emit(log::Level::Info, log::control_loop_target, [&] {
-        return "Voltage is stable at ~12V: " + text::bracketed(*voltages) + " (took " +
+        return "Voltage is stable at ~12V: " + text::bracketed(voltages) + " (took " +
                text::duration(Clock::now() - start) + ")";
     });
     auto rebooted = controller.reboot(reboot_timeout, cancel);
@@ -121,20 +119,16 @@ Result<std::unique_ptr<KestroControlLoop>, MotorError> KestroControlLoop::start(
     auto controller = factory(serialport, config.can_bus());
     if (!controller) return fail(PortOpenFailed{serialport.value_or("")});
 
-    if (auto present = check_motors(*controller, cancel); !present) return fail(present.error());
-    if (serialport) {
-        if (auto powered = wait_for_voltage(*controller, config, cancel); !powered) {
-            return fail(powered.error());
-        }
-    }
+    KESTRO_TRY(check_motors(*controller, cancel));
+    if (serialport) KESTRO_TRY(wait_for_voltage(*controller, config, cancel));
     auto motor_name_id = controller::get_motor_name_id();
-    auto first_reading = read_pos(*controller, config.allowed_retries(), cancel);
+    auto reading = read_pos(*controller, config.allowed_retries(), cancel);
     if (cancel.requested()) return fail(Interrupted{});
-    if (!first_reading) return fail(first_reading.error());
-    auto torque = read_torque(*controller, config.allowed_retries(), cancel);
-    if (!torque) return fail(torque.error());
+    KESTRO_TRY_ASSIGN(const KestroTorsoPosition first_reading, std::move(reading));
+    KESTRO_TRY_ASSIGN(const bool torque,
+                      read_torque(*controller, config.allowed_retries(), cancel));
 
-    auto cells = std::make_shared<LoopCells>(*first_reading, *torque,
+    auto cells = std::make_shared<LoopCells>(first_reading, torque,
                                              config.stats_pub_period().has_value());
     std::unique_ptr<KestroControlLoop> loop(
         new KestroControlLoop(std::move(command_tx), cells, std::move(motor_name_id)));
