@@ -52,9 +52,9 @@ constexpr unsigned MAX_DELAY_MS = 10'000;
 constexpr unsigned MAX_RAMP_MS = 3'600'000;
 
 Parsed<milliseconds> duration(Words& words, unsigned most) {
-    const auto ms = number<unsigned>(words, "milliseconds (0 to " + std::to_string(most) + ")", 0, most);
-    if (!ms) return fail(ms.error());
-    return milliseconds(*ms);
+    const std::string what = "milliseconds (0 to " + std::to_string(most) + ")";
+    KESTRO_TRY_ASSIGN(const unsigned ms, number<unsigned>(words, what, 0, most));
+    return milliseconds(ms);
 }
 
 Parsed<bool> on_off(Words& words) {
@@ -80,42 +80,41 @@ Parsed<Ids> ids(std::string_view word, std::string_view kind, std::uint16_t coun
 // The command `make` builds from a parsed argument, or the argument's error.
 template <class T, class Make>
 Parsed<Command> then(const Parsed<T>& argument, Make make) {
-    if (!argument) return fail(argument.error());
-    return Command(make(*argument));
+    KESTRO_TRY_ASSIGN(const T value, argument);
+    return Command(make(value));
 }
 
 Parsed<Command> servo(Words& words) {
-    const auto target = ids(words.next(), "servo", SERVO_COUNT);
-    if (!target) return fail(target.error());
+    KESTRO_TRY_ASSIGN(const Ids target, ids(words.next(), "servo", SERVO_COUNT));
     const std::string_view verb = words.next();
-    const bool one = target->size() == 1;
-    const auto id = static_cast<std::uint8_t>(target->front());
+    const bool one = target.size() == 1;
+    const auto id = static_cast<std::uint8_t>(target.front());
 
     if (verb == "silent" || verb == "corrupt") {
         const auto fault = verb == "silent" ? ServoFault::Silent : ServoFault::CorruptChecksum;
-        return then(on_off(words), [&](bool on) { return ServoFaultSwitch{*target, fault, on}; });
+        return then(on_off(words), [&](bool on) { return ServoFaultSwitch{target, fault, on}; });
     }
     if (verb == "delay") {
         return then(duration(words, MAX_DELAY_MS),
-            [&](milliseconds ms) { return ServoDelay{*target, ms}; });
+            [&](milliseconds ms) { return ServoDelay{target, ms}; });
     }
     if (verb == "voltage") {
         return then(number<std::uint8_t>(words, "voltage (0.1 V)", 0, 255),
-            [&](std::uint8_t raw) { return ServoVoltage{*target, raw}; });
+            [&](std::uint8_t raw) { return ServoVoltage{target, raw}; });
     }
     if (verb == "ramp") {
         if (one) return fail("the supply ramps for all servos: servo all ramp <raw> <ms>");
-        const auto raw = number<std::uint8_t>(words, "voltage (0.1 V)", 0, 255);
-        if (!raw) return fail(raw.error());
+        KESTRO_TRY_ASSIGN(const std::uint8_t raw,
+                          number<std::uint8_t>(words, "voltage (0.1 V)", 0, 255));
         return then(duration(words, MAX_RAMP_MS),
-            [&](milliseconds ms) { return SupplyRampTo{*raw, ms}; });
+            [&](milliseconds ms) { return SupplyRampTo{raw, ms}; });
     }
     if (!one) return fail("servo all " + std::string(verb) + ": give one servo id");
     if (verb == "set") {
-        const auto address = number<std::uint8_t>(words, "address", 0, 255);
-        if (!address) return fail(address.error());
+        KESTRO_TRY_ASSIGN(const std::uint8_t address,
+                          number<std::uint8_t>(words, "address", 0, 255));
         return then(number<std::uint8_t>(words, "byte", 0, 255),
-            [&](std::uint8_t value) { return RegisterWrite{id, *address, value}; });
+            [&](std::uint8_t value) { return RegisterWrite{id, address, value}; });
     }
     if (verb == "get") {
         return then(number<std::uint8_t>(words, "address", 0, 255),
@@ -133,8 +132,7 @@ Parsed<Command> servo(Words& words) {
 }
 
 Parsed<Command> motor(Words& words) {
-    const auto target = ids(words.next(), "motor", MOTOR_COUNT);
-    if (!target) return fail(target.error());
+    KESTRO_TRY_ASSIGN(const Ids target, ids(words.next(), "motor", MOTOR_COUNT));
     const std::string_view verb = words.next();
     const std::optional<MotorFault> fault =
         verb == "silent"        ? std::optional(MotorFault::Silent)
@@ -143,20 +141,19 @@ Parsed<Command> motor(Words& words) {
                                 : std::nullopt;
     if (fault) {
         return then(on_off(words),
-            [&](bool on) { return MotorFaultSwitch{*target, *fault, on}; });
+            [&](bool on) { return MotorFaultSwitch{target, *fault, on}; });
     }
     if (verb == "delay") {
         return then(duration(words, MAX_DELAY_MS),
-            [&](milliseconds ms) { return MotorDelay{*target, ms}; });
+            [&](milliseconds ms) { return MotorDelay{target, ms}; });
     }
-    if (target->size() != 1) return fail("motor all " + std::string(verb) + ": give one motor id");
-    const std::uint16_t id = target->front();
+    if (target.size() != 1) return fail("motor all " + std::string(verb) + ": give one motor id");
+    const std::uint16_t id = target.front();
     if (verb == "place") {
         const double limit = 1e6;  // far beyond any real start, still safe to compute with
-        const auto angle = number<double>(words, "angle (rad)", -limit, limit);
-        if (!angle) return fail(angle.error());
+        KESTRO_TRY_ASSIGN(const double angle, number<double>(words, "angle (rad)", -limit, limit));
         return then(number<int>(words, "turns", -1'000'000, 1'000'000),
-            [&](int turns) { return MotorPlace{id, *angle, turns}; });
+            [&](int turns) { return MotorPlace{id, angle, turns}; });
     }
     if (verb == "state") return Command(MotorState{id});
     return fail("unknown motor command " + quoted(verb));
@@ -194,7 +191,7 @@ Result<Command, std::string> parse(std::string_view line) {
     } else if (verb == "quit") {
         parsed = Command(Quit{});
     }
-    if (!parsed) return parsed;
+    KESTRO_TRY(parsed);
     if (const std::string_view extra = words.next(); !extra.empty()) {
         return fail("unexpected " + quoted(extra));
     }
