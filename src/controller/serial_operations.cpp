@@ -3,8 +3,7 @@
 // and the nose group (STS3025BL) alike.
 #include <thread>
 
-#include "servo_bus/servo/feetech/sm40bl.hpp"
-#include "servo_bus/servo/feetech/sts3025bl.hpp"
+#include "servo_bus/servo/feetech/shared_operations.hpp"
 #include "src/controller/controller.hpp"
 
 namespace kestro::controller {
@@ -32,14 +31,14 @@ Outcome<std::array<T, 7>> read_both_groups(const FeetechProtocolHandler& handler
 
 Outcome<void> write_torque(const FeetechProtocolHandler& handler, SerialPort& port,
                            std::span<const std::uint8_t> ids, bool enable) {
-    KESTRO_TRY(servo_bus::sm40bl::sync_write_torque_enable(handler, port, ids,
+    KESTRO_TRY(servo_bus::feetech_servo::sync_write_torque_enable(handler, port, ids,
                                                            std::vector<bool>(ids.size(), enable)));
     return {};
 }
 
 Outcome<void> write_goals(const FeetechProtocolHandler& handler, SerialPort& port,
                           std::span<const std::uint8_t> ids, std::span<const double> radians) {
-    KESTRO_TRY(servo_bus::sm40bl::sync_write_goal_position(handler, port, ids, radians));
+    KESTRO_TRY(servo_bus::feetech_servo::sync_write_goal_position(handler, port, ids, radians));
     return {};
 }
 
@@ -60,20 +59,20 @@ std::vector<std::uint8_t> KestroMotorController::check_missing_ids(const CancelT
 Outcome<std::array<double, 7>> KestroMotorController::read_all_positions() {
     KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
     return read_both_groups<double>(feetech_, *port,
-                                    servo_bus::sm40bl::sync_read_present_position);
+                                    servo_bus::feetech_servo::sync_read_present_position);
 }
 
 Outcome<std::array<std::uint8_t, 7>> KestroMotorController::read_all_voltages() {
     KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
     return read_both_groups<std::uint8_t>(feetech_, *port,
-                                          servo_bus::sm40bl::sync_read_present_voltage);
+                                          servo_bus::feetech_servo::sync_read_present_voltage);
 }
 
 Outcome<bool> KestroMotorController::is_torque_enabled() {
     KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
     KESTRO_TRY_ASSIGN(const auto torque,
                       read_both_groups<bool>(feetech_, *port,
-                                             servo_bus::sm40bl::sync_read_torque_enable));
+                                             servo_bus::feetech_servo::sync_read_torque_enable));
     for (bool on : torque) {
         if (!on) return false;
     }
