@@ -1,7 +1,8 @@
 // The system's logging facade. Code emits records with a level and a target (the emitting
-// module's path, e.g. "kestro_motor_controller::controller"); one process-wide sink receives
-// them (the Python module connects it to Python's `logging`). A message is built only when
-// its level passes the maximum level, so a discarded record costs one atomic load.
+// layer's path, e.g. "kestro_motor_controller::controller", named by that layer); one
+// process-wide sink receives them (the Python module connects it to Python's `logging`). A
+// message is built only when its level passes the maximum level, so a discarded record costs
+// one atomic load.
 #pragma once
 
 #include <source_location>
@@ -13,9 +14,6 @@ namespace kestro::log {
 
 // Ordered from most to least severe; a record passes when its level <= the maximum level.
 enum class Level { Off = 0, Error, Warn, Info, Debug, Trace };
-
-inline constexpr std::string_view controller_target = "kestro_motor_controller::controller";
-inline constexpr std::string_view control_loop_target = "kestro_motor_controller::control_loop";
 
 struct Record {
     Level level;
@@ -44,7 +42,7 @@ void deliver(Level level, std::string_view target, const std::source_location& w
              std::string message);
 
 // Emits a record whose message `make_message()` builds only when the level is enabled:
-//   log::emit(Level::Warn, log::controller_target, [&] { return "Rebooting motor " + name; });
+//   log::emit(Level::Warn, log_target, [&] { return "Rebooting motor " + name; });
 template <class MakeMessage>
 void emit(Level level, std::string_view target, MakeMessage&& make_message,
           const std::source_location& where = std::source_location::current()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/log.hpp"
+#include "src/control_loop/log_target.hpp"
 
 namespace kestro::control_loop {
 namespace {
@@ -31,7 +32,7 @@ auto wait_in_slices(std::optional<Clock::time_point> deadline, const CancelToken
 template <class T>
 T copy_logging_poison(SharedCell<T>& cell, const char* poisoned_text) {
     auto [value, poisoned] = cell.copy();
-    if (poisoned) log::emit(log::Level::Error, log::control_loop_target, [&] { return std::string(poisoned_text); });
+    if (poisoned) log::emit(log::Level::Error, log_target, [&] { return std::string(poisoned_text); });
     return value;
 }
 
@@ -139,7 +140,7 @@ Result<void, WaitFailure> KestroControlLoop::close(const CancelToken& cancel) {
         if (!slot.thread.joinable()) return;
         slot.thread.join();  // the thread has finished: this returns at once
         if (slot.end->aborted()) {
-            log::emit(log::Level::Error, log::control_loop_target, [&] {
+            log::emit(log::Level::Error, log_target, [&] {
                 return std::string(poisoned ? "Failed to join control loop thread (poisoned): "
                                             : "Failed to join control loop thread: ") +
                        "Any { .. }";

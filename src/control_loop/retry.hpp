@@ -10,6 +10,7 @@
 
 #include "common/cancel.hpp"
 #include "common/log.hpp"
+#include "src/control_loop/log_target.hpp"
 #include "src/controller/controller_error.hpp"
 
 namespace kestro::control_loop {
@@ -31,7 +32,7 @@ auto with_retry(Operation&& operation, std::uint64_t allowed_retries,
         auto result = operation();
         if (result) {
             if (attempt > 1) {
-                log::emit(log::Level::Info, log::control_loop_target, [&] {
+                log::emit(log::Level::Info, log_target, [&] {
                     return "Serial I/O recovered after " + std::to_string(attempt - 1) + " retries";
                 });
             }

@@ -9,6 +9,7 @@
 #include "common/log.hpp"
 #include "common/text.hpp"
 #include "src/control_loop/control_loop.hpp"
+#include "src/control_loop/log_target.hpp"
 #include "src/control_loop/read_pos.hpp"
 #include "src/control_loop/retry.hpp"
 
@@ -67,7 +68,7 @@ Result<std::array<std::uint8_t, 7>, MotorError> read_voltages(KestroMotorControl
 // Waits, polling every 100 ms, until every servo reads at least 11.0 V, then reboots them.
 Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
                                           const LoopConfig& config, const CancelToken& cancel) {
-    log::emit(log::Level::Info, log::control_loop_target,
+    log::emit(log::Level::Info, log_target,
               [] { return std::string("Waiting for voltage to be stable at 12V..."); });
     KESTRO_TRY_ASSIGN(auto voltages, read_voltages(controller, config.allowed_retries(), cancel));
     // Measured on the monotonic clock, so a wall-clock step cannot cut the wait short or
@@ -81,7 +82,7 @@ Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
     if (lowest() < STABLE_VOLTAGE) {
         return fail(VoltageRampupTimeout{config.voltage_rampup_timeout(), lowest()});
     }
-    log::emit(log::Level::Info, log::control_loop_target, [&] {
+    log::emit(log::Level::Info, log_target, [&] {
         return "Voltage is stable at ~12V: " + text::bracketed(voltages) + " (took " +
                text::duration(Clock::now() - start) + ")";
     });

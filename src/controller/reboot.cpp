@@ -4,6 +4,7 @@
 #include "common/log.hpp"
 #include "common/text.hpp"
 #include "src/controller/controller.hpp"
+#include "src/controller/log_target.hpp"
 
 namespace kestro::controller {
 namespace {
@@ -20,7 +21,7 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
     auto names = get_motor_id_name();
 
     for (std::uint8_t id : SERVO_IDS) {
-        log::emit(log::Level::Warn, log::controller_target, [&] {
+        log::emit(log::Level::Warn, log_target, [&] {
             return "Rebooting motor " + names[id] + " (id=" + std::to_string(id) + ")";
         });
         // Whether the servo acknowledged does not matter; only a failed send ends the reboot.
@@ -40,7 +41,7 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
 
     std::vector<std::string> silent;
     for (std::uint8_t id : pending) {
-        log::emit(log::Level::Warn, log::controller_target, [&] {
+        log::emit(log::Level::Warn, log_target, [&] {
             return "Motor " + names[id] + " (id=" + std::to_string(id) +
                    ") did not respond after reboot within timeout";
         });
