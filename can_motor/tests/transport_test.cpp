@@ -190,7 +190,6 @@ TEST(RequestTest, TimeLeftBelowAMicrosecondIsExpiredNotUnbounded) {
         EXPECT_EQ(reply.error(), CanError::timeout());
         EXPECT_LT(Clock::now() - start, 100ms);
     }
-    EXPECT_TRUE(Deadline(std::chrono::nanoseconds::max()).remaining());
 }
 
 TEST(RequestTest, SendFailureEndsTheRequest) {

@@ -7,23 +7,10 @@
 
 #include "can_motor/transport/can_error.hpp"
 #include "can_motor/transport/can_frame.hpp"
+#include "common/deadline.hpp"
 #include "common/result.hpp"
 
 namespace kestro::can_motor {
-
-// The end of a wait that spans several reads, on the monotonic clock.
-class Deadline {
-public:
-    explicit Deadline(std::chrono::nanoseconds from_now);
-
-    // The time left, or nothing once less than one microsecond is left: a socket read takes
-    // its time-out in whole microseconds and reads zero as "no limit", so a shorter rest must
-    // count as expired rather than turn into an unbounded wait.
-    std::optional<std::chrono::nanoseconds> remaining() const;
-
-private:
-    std::chrono::steady_clock::time_point at_;
-};
 
 class CanTransport {
 public:

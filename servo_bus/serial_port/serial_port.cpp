@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "common/deadline.hpp"
 #include "servo_bus/serial_port/line_settings.hpp"
 #include "servo_bus/serial_port/low_latency.hpp"
 
@@ -112,13 +113,13 @@ Result<void, IoError> SerialPort::drain() {
 }
 
 Result<void, IoError> SerialPort::wait_for(short events) const {
-    const auto deadline = std::chrono::steady_clock::now() + TIMEOUT;
+    const Deadline deadline(TIMEOUT);
     pollfd entry{fd_.get(), events, 0};
     for (;;) {
         // A signal must not stretch the wait: the time left is recomputed on every pass.
-        const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::nanoseconds::zero()) return fail(IoError::timed_out());
-        const timespec timeout = to_timespec(left);
+        const auto left = deadline.remaining();
+        if (!left) return fail(IoError::timed_out());
+        const timespec timeout = to_timespec(*left);
         const int ready = ppoll(&entry, 1, &timeout, nullptr);
         if (ready > 0) {
             if ((entry.revents & POLLNVAL) != 0) return fail(IoError::from_errno(EBADF));

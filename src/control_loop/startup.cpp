@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "common/deadline.hpp"
 #include "common/log.hpp"
 #include "common/text.hpp"
 #include "src/control_loop/control_loop.hpp"
@@ -17,7 +18,6 @@ namespace kestro::control_loop {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 using controller::KestroMotorController;
 
 constexpr std::uint8_t STABLE_VOLTAGE = 110;  // raw, 0.1 V: 11.0 V
@@ -71,11 +71,9 @@ Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
     log::emit(log::Level::Info, log_target,
               [] { return std::string("Waiting for voltage to be stable at 12V..."); });
     KESTRO_TRY_ASSIGN(auto voltages, read_voltages(controller, config.allowed_retries(), cancel));
-    // Measured on the monotonic clock, so a wall-clock step cannot cut the wait short or
-    // stretch it.
-    const Clock::time_point start = Clock::now();
+    const Deadline deadline(config.voltage_rampup_timeout());
     auto lowest = [&] { return *std::min_element(voltages.begin(), voltages.end()); };
-    while (lowest() < STABLE_VOLTAGE && Clock::now() - start < config.voltage_rampup_timeout()) {
+    while (lowest() < STABLE_VOLTAGE && !deadline.expired()) {
         if (!sleep_for(voltage_poll, cancel)) return fail(Interrupted{});
         KESTRO_TRY_ASSIGN(voltages, read_voltages(controller, config.allowed_retries(), cancel));
     }
@@ -84,7 +82,7 @@ Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
     }
     log::emit(log::Level::Info, log_target, [&] {
         return "Voltage is stable at ~12V: " + text::bracketed(voltages) + " (took " +
-               text::duration(Clock::now() - start) + ")";
+               text::duration(deadline.elapsed()) + ")";
     });
     auto rebooted = controller.reboot(reboot_timeout, cancel);
     if (cancel.requested()) return fail(Interrupted{});

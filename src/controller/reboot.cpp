@@ -1,6 +1,7 @@
 // Rebooting the serial servos and waiting for each to answer again.
 #include <algorithm>
 
+#include "common/deadline.hpp"
 #include "common/log.hpp"
 #include "common/text.hpp"
 #include "src/controller/controller.hpp"
@@ -29,8 +30,8 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
     }
 
     std::vector<std::uint8_t> pending(SERVO_IDS.begin(), SERVO_IDS.end());
-    auto start = std::chrono::steady_clock::now();
-    while (!pending.empty() && std::chrono::steady_clock::now() - start < timeout) {
+    const Deadline deadline(timeout);
+    while (!pending.empty() && !deadline.expired()) {
         if (!sleep_for(poll_interval, cancel)) return fail(ControllerError::interrupted("reboot"));
         std::erase_if(pending, [&](std::uint8_t id) {
             auto answered = feetech_.ping(*serial_port_, id);

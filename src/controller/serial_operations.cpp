@@ -3,6 +3,7 @@
 // and the nose group (STS3025BL) alike.
 #include <thread>
 
+#include "common/deadline.hpp"
 #include "servo_bus/servo/feetech/shared_operations.hpp"
 #include "src/controller/controller.hpp"
 
@@ -159,9 +160,9 @@ Result<std::vector<std::uint8_t>, IoError> KestroMotorController::write_raw_pack
     KESTRO_TRY(port.drain());
 
     auto waiting = port.bytes_to_read();
-    auto start = std::chrono::steady_clock::now();
+    const Deadline window(reply_window);
     while (waiting && *waiting == 0) {
-        if (std::chrono::steady_clock::now() - start >= reply_window) return {};
+        if (window.expired()) return {};
         std::this_thread::sleep_for(poll_interval);
         waiting = port.bytes_to_read();
     }
