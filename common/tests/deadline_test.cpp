@@ -11,7 +11,8 @@ using namespace std::chrono_literals;
 
 TEST(Deadline, LengthsAtTheEdgesSaturate) {
     // Already over: none, negative, and less than the microsecond a system call can take.
-    for (std::chrono::nanoseconds length : {0ns, -5'000'000ns, 999ns, std::chrono::nanoseconds::min()}) {
+    for (std::chrono::nanoseconds length :
+         {0ns, -5'000'000ns, 999ns, std::chrono::nanoseconds::min()}) {
         EXPECT_TRUE(Deadline(length).expired()) << length.count();
     }
     // Too long to add to the clock: never expires, and says so with a long rest.

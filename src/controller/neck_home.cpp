@@ -15,7 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto cycle_sleep = 10ms;
-constexpr double cycle_seconds = 0.01;
 constexpr double two_pi = 6.283185307179586;
 constexpr std::uint32_t settle_cycles = 2000;
 constexpr double reached = std::numeric_limits<double>::epsilon();
@@ -77,7 +76,7 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
         KESTRO_TRY(enable_neck(true));
     }
 
-    const double step = speed * cycle_seconds;
+    const double step = speed * std::chrono::duration<double>(cycle_sleep).count();
     const std::uint32_t cycles = cycle_budget(largest(distance), step);
     NeckPositions cmd = start;
     NeckPositions observed = start;
