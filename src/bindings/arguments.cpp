@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "src/bindings/exceptions.hpp"
+#include "src/bindings/py_ref.hpp"
 
 namespace kestro::bindings {
 namespace {
@@ -18,17 +19,15 @@ std::string join_names(const std::vector<std::string>& names) {
 }
 
 // A default written in a text signature: None or a number.
-PyObject* literal(std::string_view text) {
-    if (text == "None") return Py_NewRef(Py_None);
+PyRef literal(std::string_view text) {
+    if (text == "None") return PyRef::borrow(Py_None);
     std::string digits(text);
     if (digits.find_first_of(".eE") != std::string::npos) {
-        PyObject* string = PyUnicode_FromString(digits.c_str());
-        if (string == nullptr) return nullptr;
-        PyObject* number = PyFloat_FromString(string);
-        Py_DECREF(string);
-        return number;
+        const PyRef string = PyRef::steal(PyUnicode_FromString(digits.c_str()));
+        if (!string) return {};
+        return PyRef::steal(PyFloat_FromString(string.get()));
     }
-    return PyLong_FromString(digits.c_str(), nullptr, 10);
+    return PyRef::steal(PyLong_FromString(digits.c_str(), nullptr, 10));
 }
 
 }  // namespace
@@ -63,10 +62,9 @@ Signature Signature::from_text(std::string_view class_name, const char* doc) {
         const std::size_t equals = item.find('=');
         Parameter parameter{std::string(item.substr(0, equals)), nullptr};
         if (equals != std::string_view::npos) {
-            parameter.default_value = literal(item.substr(equals + 1));
-            if (parameter.default_value == nullptr) {
-                throw std::logic_error("malformed default in: " + std::string(text));
-            }
+            PyRef value = literal(item.substr(equals + 1));
+            if (!value) throw std::logic_error("malformed default in: " + std::string(text));
+            parameter.default_value = value.release();
         }
         parameters.push_back(std::move(parameter));
     }
@@ -99,12 +97,9 @@ bool Signature::bind_keyword(PyObject* keyword, PyObject* value, PyObject** slot
         slots[i] = value;
         return true;
     }
-    PyObject* text = PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'",
-                                          call_name().c_str(), keyword);
-    if (text != nullptr) {
-        PyErr_SetObject(PyExc_TypeError, text);
-        Py_DECREF(text);
-    }
+    const PyRef text = PyRef::steal(PyUnicode_FromFormat(
+        "%s got an unexpected keyword argument '%U'", call_name().c_str(), keyword));
+    if (text) PyErr_SetObject(PyExc_TypeError, text.get());
     return false;
 }
 
@@ -156,15 +151,11 @@ bool Signature::bind(PyObject* args, PyObject* kwargs, PyObject** slots) const {
 
 void prefix_type_error(const char* parameter_name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-    PyObject* original = take_exception();
-    PyObject* text = PyObject_Str(original);
-    Py_DECREF(original);
-    if (text == nullptr) return;
-    PyObject* message = PyUnicode_FromFormat("argument '%s': %U", parameter_name, text);
-    Py_DECREF(text);
-    if (message == nullptr) return;
-    PyErr_SetObject(PyExc_TypeError, message);
-    Py_DECREF(message);
+    const PyRef text = PyRef::steal(PyObject_Str(take_exception().get()));
+    if (!text) return;
+    const PyRef message =
+        PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", parameter_name, text.get()));
+    if (message) PyErr_SetObject(PyExc_TypeError, message.get());
 }
 
 }  // namespace kestro::bindings

@@ -12,7 +12,9 @@ namespace kestro::bindings {
 
 struct Parameter {
     std::string name;
-    PyObject* default_value = nullptr;  // strong reference kept for the process; null: required
+    // A strong reference kept for the process; null: required. Not a PyRef: signatures are
+    // statics, destroyed after the interpreter has finalised.
+    PyObject* default_value = nullptr;
 };
 
 class Signature {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "src/bindings/exceptions.hpp"
+#include "src/bindings/py_ref.hpp"
 
 namespace kestro::bindings {
 namespace {
@@ -21,24 +22,22 @@ bool datetime_api() {
 
 bool is_numpy_bool(PyObject* object) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
-    PyObject* module = PyObject_GetAttrString(type, "__module__");
-    if (module == nullptr) {
+    const PyRef module = PyRef::steal(PyObject_GetAttrString(type, "__module__"));
+    if (!module) {
         PyErr_Clear();
         return false;
     }
-    const bool from_numpy =
-        PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
-    Py_DECREF(module);
-    if (!from_numpy) return false;
-    PyObject* name = PyType_GetName(Py_TYPE(object));
-    if (name == nullptr) {
+    if (!PyUnicode_Check(module.get()) ||
+        PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
+        return false;
+    }
+    const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
+    if (!name) {
         PyErr_Clear();
         return false;
     }
-    const bool is_bool = PyUnicode_CompareWithASCIIString(name, "bool_") == 0 ||
-                         PyUnicode_CompareWithASCIIString(name, "bool") == 0;
-    Py_DECREF(name);
-    return is_bool;
+    return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+           PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
 }
 
 // The items of any sequence but `str`, in iteration order, each through `convert`.
@@ -49,34 +48,25 @@ bool collect(PyObject* object, std::vector<T>& out, Convert convert) {
         return false;
     }
     if (!PySequence_Check(object)) return cannot_convert(object, "Sequence");
-    PyObject* iterator = PyObject_GetIter(object);
-    if (iterator == nullptr) return false;
+    const PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+    if (!iterator) return false;
     out.clear();
-    while (PyObject* item = PyIter_Next(iterator)) {
+    while (const PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
         T value{};
-        const bool converted = convert(item, value);
-        Py_DECREF(item);
-        if (!converted) {
-            Py_DECREF(iterator);
-            return false;
-        }
+        if (!convert(item.get(), value)) return false;
         out.push_back(value);
     }
-    Py_DECREF(iterator);
     return !PyErr_Occurred();
 }
 
 }  // namespace
 
 bool cannot_convert(PyObject* object, const char* target) {
-    PyObject* name = PyType_GetName(Py_TYPE(object));
-    if (name == nullptr) return false;
-    PyObject* text = PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name, target);
-    Py_DECREF(name);
-    if (text != nullptr) {
-        PyErr_SetObject(PyExc_TypeError, text);
-        Py_DECREF(text);
-    }
+    const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
+    if (!name) return false;
+    const PyRef text = PyRef::steal(
+        PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name.get(), target));
+    if (text) PyErr_SetObject(PyExc_TypeError, text.get());
     return false;
 }
 
@@ -110,10 +100,9 @@ bool to_u8(PyObject* object, std::uint8_t& out) {
 }
 
 bool to_u64(PyObject* object, std::uint64_t& out) {
-    PyObject* index = PyNumber_Index(object);
-    if (index == nullptr) return false;
-    const unsigned long long value = PyLong_AsUnsignedLongLong(index);
-    Py_DECREF(index);
+    const PyRef index = PyRef::steal(PyNumber_Index(object));
+    if (!index) return false;
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
     out = value;
     return true;
@@ -200,11 +189,8 @@ bool to_float_array(PyObject* object, std::span<double> out) {
         return false;
     }
     for (std::size_t i = 0; i < out.size(); ++i) {
-        PyObject* item = PySequence_GetItem(object, static_cast<Py_ssize_t>(i));
-        if (item == nullptr) return false;
-        const bool converted = to_f64(item, out[i]);
-        Py_DECREF(item);
-        if (!converted) return false;
+        const PyRef item = PyRef::steal(PySequence_GetItem(object, static_cast<Py_ssize_t>(i)));
+        if (!item || !to_f64(item.get(), out[i])) return false;
     }
     return true;
 }

@@ -17,7 +17,8 @@ constexpr const char* panic_doc =
     "caught by an ordinary `except Exception` and normally propagates through the whole stack\n"
     "and ends the interpreter.";
 
-// Created once, under the interpreter lock, and kept for the life of the process.
+// Created once, under the interpreter lock, and kept for the life of the process (not in a
+// PyRef, whose static destructor would run after the interpreter has finalised).
 PyObject* panic_type = nullptr;
 
 [[noreturn]] void abort_at_boundary() {
@@ -33,38 +34,39 @@ PyObject* raise_interrupted() {
 }
 
 PyObject* raise(PyObject* type, std::string_view message) {
-    PyObject* text =
-        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
-    if (text == nullptr) return nullptr;
-    PyErr_SetObject(type, text);
-    Py_DECREF(text);
+    const PyRef text = PyRef::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(type, text.get());
     return nullptr;
 }
 
-PyObject* take_exception() {
+PyRef take_exception() {
 #if PY_VERSION_HEX >= 0x030C0000
-    return PyErr_GetRaisedException();
+    return PyRef::steal(PyErr_GetRaisedException());
 #else
     PyObject* type = nullptr;
     PyObject* value = nullptr;
     PyObject* traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
-    if (type == nullptr) return nullptr;
+    if (type == nullptr) return {};
+    // Normalising may replace all three, so they are taken over only after it.
     PyErr_NormalizeException(&type, &value, &traceback);
+    const PyRef owned_type = PyRef::steal(type);
+    const PyRef owned_traceback = PyRef::steal(traceback);
     if (traceback != nullptr) PyException_SetTraceback(value, traceback);
-    Py_DECREF(type);
-    Py_XDECREF(traceback);
-    return value;
+    return PyRef::steal(value);
 #endif
 }
 
-void restore_exception(PyObject* exception) {
-    if (exception == nullptr) return;
+void restore_exception(PyRef exception) {
+    if (!exception) return;
 #if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(exception);
+    PyErr_SetRaisedException(exception.release());
 #else
-    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exception))), exception,
-                  PyException_GetTraceback(exception));
+    // PyErr_Restore steals all three references.
+    PyObject* type = Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())));
+    PyObject* traceback = PyException_GetTraceback(exception.get());
+    PyErr_Restore(type, exception.release(), traceback);
 #endif
 }
 

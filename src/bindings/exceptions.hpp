@@ -8,6 +8,8 @@
 #include <exception>
 #include <string_view>
 
+#include "src/bindings/py_ref.hpp"
+
 namespace kestro::bindings {
 
 // Sets `type` with `message` as the pending exception; gives nullptr, so that a caller can
@@ -18,10 +20,10 @@ PyObject* raise(PyObject* type, std::string_view message);
 // pending, stays so (KeyboardInterrupt should none be); gives nullptr.
 PyObject* raise_interrupted();
 
-// The pending exception as one object (a new reference), cleared; null when none is pending.
-PyObject* take_exception();
-// Makes `exception` (a stolen reference) the pending exception again.
-void restore_exception(PyObject* exception);
+// The pending exception as one object, cleared; empty when none is pending.
+PyRef take_exception();
+// Makes `exception` the pending exception again; none for an empty one.
+void restore_exception(PyRef exception);
 
 // The class raised for internal faults, created on first need (not a module attribute).
 // Null, with an exception set, if it cannot be created.

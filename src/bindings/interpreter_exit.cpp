@@ -4,6 +4,7 @@
 
 #include "src/bindings/exceptions.hpp"
 #include "src/bindings/log_bridge.hpp"
+#include "src/bindings/py_ref.hpp"
 
 namespace kestro::bindings::interpreter_exit {
 namespace {
@@ -35,16 +36,13 @@ PyMethodDef at_exit_def{"_close_control_loops", &at_exit, METH_NOARGS,
 }  // namespace
 
 bool install() {
-    PyObject* atexit = PyImport_ImportModule("atexit");
-    if (atexit == nullptr) return false;
-    PyObject* hook = PyCFunction_New(&at_exit_def, nullptr);
-    PyObject* registered =
-        hook != nullptr ? PyObject_CallMethod(atexit, "register", "O", hook) : nullptr;
-    Py_XDECREF(hook);
-    Py_DECREF(atexit);
-    if (registered == nullptr) return false;
-    Py_DECREF(registered);
-    return true;
+    const PyRef atexit = PyRef::steal(PyImport_ImportModule("atexit"));
+    if (!atexit) return false;
+    const PyRef hook = PyRef::steal(PyCFunction_New(&at_exit_def, nullptr));
+    if (!hook) return false;
+    const PyRef registered =
+        PyRef::steal(PyObject_CallMethod(atexit.get(), "register", "O", hook.get()));
+    return static_cast<bool>(registered);
 }
 
 void track(const std::shared_ptr<KestroControlLoop>& loop) {

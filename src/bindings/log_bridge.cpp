@@ -15,6 +15,7 @@
 #include "common/log.hpp"
 #include "src/bindings/exceptions.hpp"
 #include "src/bindings/gil.hpp"
+#include "src/bindings/py_ref.hpp"
 
 namespace kestro::bindings::log_bridge {
 namespace {
@@ -50,7 +51,8 @@ std::string logger_name(std::string_view target) {
 }
 
 // What the bridge keeps per target, from the target's first record on. The references are
-// kept for the life of the process.
+// kept for the life of the process, as raw pointers: a record's thread copies its target
+// before it takes the interpreter lock (lookup), which copying a PyRef would need.
 struct Target {
     PyObject* logger = nullptr;
     PyObject* name = nullptr;
@@ -84,7 +86,7 @@ private:
 
 class Bridge final : public log::Sink {
 public:
-    explicit Bridge(PyObject* get_logger) : get_logger_(get_logger) {}
+    explicit Bridge(PyRef get_logger) : get_logger_(std::move(get_logger)) {}
 
     void write(const log::Record& record) override {
         const int level = python_level(record.level);
@@ -121,84 +123,71 @@ private:
     // handed to the code that logged (it may be the loop thread), so it goes to
     // sys.unraisablehook; an exception pending on this thread is kept as it was.
     void forward(const log::Record& record, int level, const std::optional<Target>& known) {
-        PyObject* pending = take_exception();
+        PyRef pending = take_exception();
         const std::optional<Target> target = known ? known : learn(record.target);
         if (!target) {
             PyErr_WriteUnraisable(nullptr);
         } else if (level >= target->threshold && !emit(*target, record, level)) {
             PyErr_WriteUnraisable(target->logger);
         }
-        restore_exception(pending);
+        restore_exception(std::move(pending));
     }
 
     // The target's logger and threshold, asked of Python once and then cached: later changes
     // to the logging configuration are not seen for this target.
     std::optional<Target> learn(std::string_view target_name) {
-        const std::string name = logger_name(target_name);
-        Target target;
-        target.name =
-            PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
-        if (target.name == nullptr) return std::nullopt;
-        target.logger = PyObject_CallOneArg(get_logger_, target.name);
-        if (target.logger == nullptr) {
-            Py_DECREF(target.name);
-            return std::nullopt;
-        }
+        const std::string text = logger_name(target_name);
+        PyRef name = PyRef::steal(
+            PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        if (!name) return std::nullopt;
+        PyRef logger = PyRef::steal(PyObject_CallOneArg(get_logger_.get(), name.get()));
+        if (!logger) return std::nullopt;
+        int threshold = INT_MAX;
         for (int level : {10, 20, 30, 40}) {
-            const int enabled = is_enabled_for(target.logger, level);
-            if (enabled < 0) {
-                Py_DECREF(target.logger);
-                Py_DECREF(target.name);
-                return std::nullopt;
-            }
+            const int enabled = is_enabled_for(logger.get(), level);
+            if (enabled < 0) return std::nullopt;
             if (enabled == 1) {
-                target.threshold = level;
+                threshold = level;
                 break;
             }
         }
         std::lock_guard lock(mutex_);
-        auto [entry, inserted] = targets_.emplace(std::string(target_name), target);
-        if (!inserted) {
-            // Another thread learnt the same target meanwhile; its entry stays.
-            Py_DECREF(target.logger);
-            Py_DECREF(target.name);
+        auto entry = targets_.find(std::string(target_name));
+        // Another thread may have learnt the same target meanwhile: its entry stays, and the
+        // references made here go (once the mutex is released).
+        if (entry == targets_.end()) {
+            entry = targets_
+                        .emplace(std::string(target_name),
+                                 Target{logger.release(), name.release(), threshold})
+                        .first;
         }
         return entry->second;
     }
 
     static int is_enabled_for(PyObject* logger, int level) {
-        PyObject* answer = PyObject_CallMethod(logger, "isEnabledFor", "i", level);
-        if (answer == nullptr) return -1;
-        const int enabled = PyObject_IsTrue(answer);
-        Py_DECREF(answer);
-        return enabled;
+        const PyRef answer = PyRef::steal(PyObject_CallMethod(logger, "isEnabledFor", "i", level));
+        if (!answer) return -1;
+        return PyObject_IsTrue(answer.get());
     }
 
     // logger.makeRecord(name, level, pathname, lineno, msg, (), None), then logger.handle().
     static bool emit(const Target& target, const log::Record& record, int level) {
         const int enabled = is_enabled_for(target.logger, level);
         if (enabled <= 0) return enabled == 0;
-        PyObject* message = PyUnicode_DecodeUTF8(
-            record.message.data(), static_cast<Py_ssize_t>(record.message.size()), "replace");
-        if (message == nullptr) return false;
-        PyObject* made =
-            PyObject_CallMethod(target.logger, "makeRecord", "Ois#INOO", target.name, level,
-                                record.file.data(), static_cast<Py_ssize_t>(record.file.size()),
-                                record.line, message, empty_tuple(), Py_None);
-        if (made == nullptr) return false;
-        PyObject* handled = PyObject_CallMethod(target.logger, "handle", "O", made);
-        Py_DECREF(made);
-        if (handled == nullptr) return false;
-        Py_DECREF(handled);
-        return true;
+        const PyRef message = PyRef::steal(PyUnicode_DecodeUTF8(
+            record.message.data(), static_cast<Py_ssize_t>(record.message.size()), "replace"));
+        if (!message) return false;
+        // "()": the record's arguments, an empty tuple.
+        const PyRef made = PyRef::steal(PyObject_CallMethod(
+            target.logger, "makeRecord", "Ois#IO()O", target.name, level, record.file.data(),
+            static_cast<Py_ssize_t>(record.file.size()), record.line, message.get(), Py_None));
+        if (!made) return false;
+        const PyRef handled =
+            PyRef::steal(PyObject_CallMethod(target.logger, "handle", "O", made.get()));
+        return static_cast<bool>(handled);
     }
 
-    static PyObject* empty_tuple() {
-        static PyObject* empty = PyTuple_New(0);
-        return empty;
-    }
-
-    PyObject* get_logger_;
+    PyRef get_logger_;
     std::atomic<bool> forwarding_{true};
     std::atomic<int> in_flight_{0};  // threads between the forwarding check and its end
     std::mutex mutex_;  // guards targets_; never held while waiting for the interpreter lock
@@ -211,15 +200,14 @@ Bridge* bridge = nullptr;
 }  // namespace
 
 void install() {
-    PyObject* logging = PyImport_ImportModule("logging");
-    PyObject* get_logger =
-        logging != nullptr ? PyObject_GetAttrString(logging, "getLogger") : nullptr;
-    Py_XDECREF(logging);
-    if (get_logger == nullptr) {
+    const PyRef logging = PyRef::steal(PyImport_ImportModule("logging"));
+    PyRef get_logger =
+        PyRef::steal(logging ? PyObject_GetAttrString(logging.get(), "getLogger") : nullptr);
+    if (!get_logger) {
         PyErr_Clear();
         throw std::runtime_error("the logging module cannot be imported");
     }
-    bridge = new Bridge(get_logger);
+    bridge = new Bridge(std::move(get_logger));
     if (!log::install(*bridge)) {
         throw std::runtime_error("another log sink is already installed in this process");
     }
