@@ -21,4 +21,8 @@ PyObject* new_loop_stats(control_loop::ControlLoopStats value);
 // the module Python leaves out when it shows a class.
 PyTypeObject* make_type(PyType_Spec& spec);
 
+// The end of every class's tp_dealloc, once the C++ value is gone: frees the instance and
+// drops its reference to its type.
+void free_instance(PyObject* self);
+
 }  // namespace kestro::bindings

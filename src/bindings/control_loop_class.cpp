@@ -8,6 +8,7 @@
 #include "src/bindings/goal_check.hpp"
 #include "src/bindings/interpreter_exit.hpp"
 #include "src/bindings/method_table.hpp"
+#include "src/bindings/py_ref.hpp"
 #include "src/bindings/results.hpp"
 #include "src/control_loop/control_loop.hpp"
 
@@ -99,21 +100,15 @@ Result<Bytes, WaitFailure> read_raw(L& loop, std::uint8_t id, std::uint8_t addre
 }
 
 PyObject* name_ids(L& loop) {
-    PyObject* dict = PyDict_New();
-    if (dict == nullptr) return nullptr;
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return nullptr;
     for (const auto& [name, id] : loop.motor_name_id()) {
-        PyObject* key =
-            PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
-        PyObject* value = key != nullptr ? PyLong_FromLong(id) : nullptr;
-        const bool stored = value != nullptr && PyDict_SetItem(dict, key, value) == 0;
-        Py_XDECREF(key);
-        Py_XDECREF(value);
-        if (!stored) {
-            Py_DECREF(dict);
-            return nullptr;
-        }
+        const PyRef key = PyRef::steal(
+            PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+        const PyRef value = PyRef::steal(key ? PyLong_FromLong(id) : nullptr);
+        if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
     }
-    return dict;
+    return dict.release();
 }
 
 PyMethodDef* methods() {
@@ -279,14 +274,14 @@ PyObject* start(PyTypeObject* type, std::optional<std::string> serialport,
         return raise(PyExc_RuntimeError, control_loop::to_string(started.error()));
     }
     auto loop = std::make_unique<std::shared_ptr<KestroControlLoop>>(std::move(*started));
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) {
+    PyRef self = PyRef::steal(type->tp_alloc(type, 0));
+    if (!self) {
         without_gil([&] { loop.reset(); });
         return nullptr;
     }
     interpreter_exit::track(*loop);
-    reinterpret_cast<LoopObject*>(self)->loop = loop.release();
-    return self;
+    reinterpret_cast<LoopObject*>(self.get())->loop = loop.release();
+    return self.release();
 }
 
 PyObject* loop_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -306,9 +301,7 @@ PyObject* loop_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 void loop_dealloc(PyObject* self) {
     std::shared_ptr<KestroControlLoop>* loop = reinterpret_cast<LoopObject*>(self)->loop;
     if (loop != nullptr) without_gil([&] { delete loop; });
-    PyTypeObject* type = Py_TYPE(self);
-    type->tp_free(self);
-    Py_DECREF(type);
+    free_instance(self);
 }
 
 }  // namespace

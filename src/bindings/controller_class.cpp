@@ -251,9 +251,7 @@ PyObject* controller_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 // Closes the serial port and the CAN socket.
 void controller_dealloc(PyObject* self) {
     delete reinterpret_cast<ControllerObject*>(self)->guarded;
-    PyTypeObject* type = Py_TYPE(self);
-    type->tp_free(self);
-    Py_DECREF(type);
+    free_instance(self);
 }
 
 }  // namespace

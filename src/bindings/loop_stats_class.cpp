@@ -29,9 +29,7 @@ PyObject* stats_repr(PyObject* self) {
 
 void stats_dealloc(PyObject* self) {
     delete reinterpret_cast<StatsObject*>(self)->value;
-    PyTypeObject* type = Py_TYPE(self);
-    type->tp_free(self);
-    Py_DECREF(type);
+    free_instance(self);
 }
 
 PyGetSetDef accessors[] = {

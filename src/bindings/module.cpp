@@ -11,6 +11,7 @@
 #include "src/bindings/exceptions.hpp"
 #include "src/bindings/interpreter_exit.hpp"
 #include "src/bindings/log_bridge.hpp"
+#include "src/bindings/py_ref.hpp"
 
 namespace kestro::bindings {
 namespace {
@@ -29,7 +30,9 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-// Both guarded by the interpreter lock of the first interpreter.
+// Both guarded by the interpreter lock of the first interpreter. The module is kept for the
+// life of the process, so not in a PyRef: its static destructor would run after the
+// interpreter has finalised.
 std::optional<std::int64_t> first_interpreter;
 PyObject* module_object = nullptr;
 
@@ -59,26 +62,17 @@ bool check_interpreter() {
 }
 
 PyObject* create_module() {
-    PyObject* module = PyModule_Create(&module_def);
-    if (module == nullptr) return nullptr;
-    try {
-        log_bridge::install();
-    } catch (...) {
-        Py_DECREF(module);
-        throw;
-    }
+    PyRef module = PyRef::steal(PyModule_Create(&module_def));
+    if (!module) return nullptr;
+    log_bridge::install();
     bool ready = interpreter_exit::install();
     for (const Registered& entry : classes) {
         if (!ready) break;
         PyTypeObject* type = entry.type();
-        ready = type != nullptr &&
-                PyModule_AddObjectRef(module, entry.name, reinterpret_cast<PyObject*>(type)) == 0;
+        ready = type != nullptr && PyModule_AddObjectRef(module.get(), entry.name,
+                                                         reinterpret_cast<PyObject*>(type)) == 0;
     }
-    if (!ready) {
-        Py_DECREF(module);
-        return nullptr;
-    }
-    return module;
+    return ready ? module.release() : nullptr;
 }
 
 PyObject* initialise() {
@@ -105,18 +99,22 @@ PyTypeObject* make_type(PyType_Spec& spec) {
     named.slots = slots.data();
     // Classes are immutable, like their instances.
     named.flags |= Py_TPFLAGS_IMMUTABLETYPE;
-    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&named));
-    if (type == nullptr) return nullptr;
-    PyObject* module = PyUnicode_FromString("builtins");
-    const int stored =
-        module != nullptr ? PyDict_SetItemString(type->tp_dict, "__module__", module) : -1;
-    Py_XDECREF(module);
-    if (stored < 0) {
-        Py_DECREF(type);
+    PyRef type = PyRef::steal(PyType_FromSpec(&named));
+    if (!type) return nullptr;
+    auto* view = reinterpret_cast<PyTypeObject*>(type.get());
+    const PyRef module = PyRef::steal(PyUnicode_FromString("builtins"));
+    if (!module || PyDict_SetItemString(view->tp_dict, "__module__", module.get()) < 0) {
         return nullptr;
     }
-    PyType_Modified(type);
-    return type;
+    PyType_Modified(view);
+    return reinterpret_cast<PyTypeObject*>(type.release());
+}
+
+void free_instance(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    // An instance of a heap type holds a reference to its type, dropped after its memory.
+    const PyRef held = PyRef::steal(reinterpret_cast<PyObject*>(type));
+    type->tp_free(self);
 }
 
 }  // namespace kestro::bindings

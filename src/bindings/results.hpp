@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "src/bindings/exceptions.hpp"
+#include "src/bindings/py_ref.hpp"
 #include "src/controller/controller.hpp"
 
 namespace kestro::bindings {
@@ -39,17 +40,14 @@ inline PyObject* to_python(const std::string& text) {
 
 // Arrays and lists of floats become a new list.
 inline PyObject* to_python(std::span<const double> values) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
-    if (list == nullptr) return nullptr;
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
     for (std::size_t i = 0; i < values.size(); ++i) {
         PyObject* item = PyFloat_FromDouble(values[i]);
-        if (item == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
     }
-    return list;
+    return list.release();
 }
 
 template <std::size_t N>
@@ -60,17 +58,14 @@ PyObject* to_python(const std::array<double, N>& values) {
 // (lower, upper) pairs become a list of tuples.
 template <std::size_t N>
 PyObject* to_python(const std::array<std::pair<double, double>, N>& pairs) {
-    PyObject* list = PyList_New(N);
-    if (list == nullptr) return nullptr;
+    PyRef list = PyRef::steal(PyList_New(N));
+    if (!list) return nullptr;
     for (std::size_t i = 0; i < N; ++i) {
         PyObject* pair = Py_BuildValue("(dd)", pairs[i].first, pairs[i].second);
-        if (pair == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), pair);
+        if (pair == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);  // steals `pair`
     }
-    return list;
+    return list.release();
 }
 
 template <class T>

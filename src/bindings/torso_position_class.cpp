@@ -54,12 +54,6 @@ PyObject* position_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return construct<&make>(signature, type, args, kwargs);
 }
 
-void position_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    type->tp_free(self);
-    Py_DECREF(type);
-}
-
 PyGetSetDef accessors[] = {
     {"left_arm", &get<&KestroTorsoPosition::left_arm>, nullptr, nullptr, nullptr},
     {"right_arm", &get<&KestroTorsoPosition::right_arm>, nullptr, nullptr, nullptr},
@@ -79,7 +73,7 @@ PyTypeObject* torso_position_type() {
             {Py_tp_doc,
              const_cast<char*>("KestroTorsoPosition(left_arm, right_arm, nose, neck)\n--\n\n")},
             {Py_tp_new, reinterpret_cast<void*>(&position_new)},
-            {Py_tp_dealloc, reinterpret_cast<void*>(&position_dealloc)},
+            {Py_tp_dealloc, reinterpret_cast<void*>(&free_instance)},
             {Py_tp_repr, reinterpret_cast<void*>(&position_repr)},
             {Py_tp_getset, accessors},
             {0, nullptr},
