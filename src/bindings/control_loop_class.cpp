@@ -3,6 +3,7 @@
 // published values. The class takes no lock of its own: the queue and the loop's cells do.
 #include <memory>
 
+#include "servo_bus/servo/feetech/registers.hpp"
 #include "src/bindings/classes.hpp"
 #include "src/bindings/gil.hpp"
 #include "src/bindings/goal_check.hpp"
@@ -49,7 +50,11 @@ using controller::NOSE_IDS;
 using controller::RIGHT_ARM_IDS;
 using L = KestroControlLoop;
 
-constexpr std::uint8_t PID_GAINS_ADDRESS = 21;  // P at 21, D at 22, I at 23
+// The three gains are read and written as one block of registers from P's address on.
+namespace feetech = servo_bus::feetech_registers;
+constexpr std::uint8_t PID_GAINS_ADDRESS = feetech::P_GAIN.address;
+static_assert(feetech::D_GAIN.address == PID_GAINS_ADDRESS + 1 &&
+              feetech::I_GAIN.address == PID_GAINS_ADDRESS + 2);
 
 std::string communication_error() {
     return control_loop::to_string(control_loop::CommunicationError{});

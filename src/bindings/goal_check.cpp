@@ -12,10 +12,8 @@ namespace kestro::bindings {
 bool check_servo_goals(std::span<const std::uint8_t> ids, std::span<const double> goals) {
     for (std::size_t i = 0; i < goals.size(); ++i) {
         if (std::isfinite(goals[i])) continue;
-        // Ids run from 1 in motor table order.
-        const std::string_view name = controller::SERVOS[ids[i] - 1].name;
         raise(PyExc_ValueError,
-              std::string(name) + " goal position must be finite, got " + text::shortest(goals[i]));
+              controller::servo_name(ids[i]) + " goal position must be finite, got " + text::shortest(goals[i]));
         return false;
     }
     return true;
@@ -45,11 +43,7 @@ bool Converter<NeckGoals>::convert(PyObject* object, NeckGoals& out) {
 
 bool Converter<TorsoGoals>::convert(PyObject* object, TorsoGoals& out) {
     if (!to_torso_position(object, out.value)) return false;
-    const auto& p = out.value;
-    const std::array<double, 7> servo_goals{p.left_arm[0],  p.left_arm[1], p.right_arm[0],
-                                            p.right_arm[1], p.nose[0],     p.nose[1],
-                                            p.nose[2]};
-    return check_servo_goals(controller::SERVO_IDS, servo_goals);
+    return check_servo_goals(controller::SERVO_IDS, control_loop::servo_positions(out.value));
 }
 
 }  // namespace kestro::bindings

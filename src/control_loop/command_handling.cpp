@@ -29,10 +29,7 @@ struct Handler {
     std::uint64_t allowed_retries;
 
     Outcome<void> operator()(cmd::SetAllGoalPositions& p) {
-        const KestroTorsoPosition& t = p.positions;
-        std::array<double, 7> all{t.left_arm[0], t.left_arm[1], t.right_arm[0], t.right_arm[1],
-                                  t.nose[0],     t.nose[1],     t.nose[2]};
-        return c.set_all_goal_positions(all);
+        return c.set_all_goal_positions(servo_positions(p.positions));
     }
     Outcome<void> operator()(cmd::SetLeftArmPosition& p) {
         return c.set_arm_goal_positions(controller::LEFT_ARM_IDS, p.position);

@@ -12,10 +12,7 @@ Result<KestroTorsoPosition, MotorError> read_pos(controller::KestroMotorControll
         auto servos = with_retry([&] { return controller.read_all_positions(); }, allowed_retries,
                                  cancel);
         if (!servos) return fail(CommunicationError{});
-        const auto& v = *servos;
-        position.left_arm = {v[0], v[1]};
-        position.right_arm = {v[2], v[3]};
-        position.nose = {v[4], v[5], v[6]};
+        set_servo_positions(position, *servos);
     }
     auto neck = controller.read_neck_positions();
     if (!neck) return fail(CommunicationError{});

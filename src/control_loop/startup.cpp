@@ -31,12 +31,8 @@ bool path_exists(const std::string& path) {
 
 // Names of the servos that did not answer, in the order of `missing`.
 std::vector<std::string> servo_names(const std::vector<std::uint8_t>& missing) {
-    auto names = controller::get_motor_id_name();
     std::vector<std::string> result;
-    for (std::uint8_t id : missing) {
-        auto found = names.find(id);
-        result.push_back(found != names.end() ? found->second : "Unknown(" + std::to_string(id) + ")");
-    }
+    for (std::uint8_t id : missing) result.push_back(controller::servo_name(id));
     return result;
 }
 

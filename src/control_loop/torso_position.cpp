@@ -21,6 +21,17 @@ double mean_ms(const std::vector<double>& samples) {
 
 }  // namespace
 
+std::array<double, 7> servo_positions(const KestroTorsoPosition& p) {
+    return {p.left_arm[0], p.left_arm[1], p.right_arm[0], p.right_arm[1],
+            p.nose[0],     p.nose[1],     p.nose[2]};
+}
+
+void set_servo_positions(KestroTorsoPosition& p, std::span<const double, 7> values) {
+    p.left_arm = {values[0], values[1]};
+    p.right_arm = {values[2], values[3]};
+    p.nose = {values[4], values[5], values[6]};
+}
+
 std::string repr(const KestroTorsoPosition& p) {
     return "KestroTorsoPosition(left_arm=" + list(p.left_arm) + ", right_arm=" +
            list(p.right_arm) + ", nose=" + list(p.nose) + ", neck=" + list(p.neck) +

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@ struct KestroTorsoPosition {
     std::array<double, 3> neck{};       // rad: yaw, pitch, roll
     double timestamp = 0.0;             // wall-clock seconds since the Unix epoch
 };
+
+// The seven servo positions in motor table order (left arm, right arm, nose), and back; the
+// neck and the timestamp are not touched.
+std::array<double, 7> servo_positions(const KestroTorsoPosition& position);
+void set_servo_positions(KestroTorsoPosition& position, std::span<const double, 7> values);
 
 // "KestroTorsoPosition(left_arm=[0.0, 0.0], ..., timestamp=12.000)".
 std::string repr(const KestroTorsoPosition& position);

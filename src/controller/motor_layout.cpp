@@ -8,10 +8,9 @@ std::unordered_map<std::string, std::uint8_t> get_motor_name_id() {
     return map;
 }
 
-std::unordered_map<std::uint8_t, std::string> get_motor_id_name() {
-    std::unordered_map<std::uint8_t, std::string> map;
-    for (const auto& [name, id] : get_motor_name_id()) map.emplace(id, name);
-    return map;
+std::string servo_name(std::uint8_t id) {
+    const ServoInfo* servo = find_servo(id);
+    return servo ? std::string(servo->name) : "Unknown(" + std::to_string(id) + ")";
 }
 
 }  // namespace kestro::controller

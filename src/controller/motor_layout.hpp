@@ -33,15 +33,67 @@ inline constexpr std::array<ServoInfo, 7> SERVOS{{
     {"nose_right", 7, ServoModel::STS3025BL},
 }};
 
+constexpr bool is_arm(const ServoInfo& servo) {
+    return servo.model == ServoModel::SM40BL;
+}
+constexpr bool is_nose(const ServoInfo& servo) {
+    return servo.model == ServoModel::STS3025BL;
+}
+constexpr bool is_left_arm(const ServoInfo& servo) {
+    return servo.name.starts_with("left_arm_");
+}
+constexpr bool is_right_arm(const ServoInfo& servo) {
+    return servo.name.starts_with("right_arm_");
+}
+constexpr bool is_any(const ServoInfo&) {
+    return true;
+}
+
+// The ids of the table rows that `Keep` selects, in table order.
+template <bool (*Keep)(const ServoInfo&)>
+constexpr auto servo_ids() {
+    constexpr std::size_t count = [] {
+        std::size_t n = 0;
+        for (const ServoInfo& servo : SERVOS) n += Keep(servo) ? 1 : 0;
+        return n;
+    }();
+    std::array<std::uint8_t, count> ids{};
+    std::size_t at = 0;
+    for (const ServoInfo& servo : SERVOS) {
+        if (Keep(servo)) ids[at++] = servo.id;
+    }
+    return ids;
+}
+
 // Group transactions address these lists: SM40BL for the arms, STS3025BL for the nose. An
 // operation on all seven servos does the arm group first, then the nose group.
-inline constexpr std::array<std::uint8_t, 4> ARM_IDS{1, 2, 3, 4};
-inline constexpr std::array<std::uint8_t, 3> NOSE_IDS{5, 6, 7};
-inline constexpr std::array<std::uint8_t, 2> LEFT_ARM_IDS{1, 2};
-inline constexpr std::array<std::uint8_t, 2> RIGHT_ARM_IDS{3, 4};
+inline constexpr auto SERVO_IDS = servo_ids<is_any>();
+inline constexpr auto ARM_IDS = servo_ids<is_arm>();
+inline constexpr auto NOSE_IDS = servo_ids<is_nose>();
+inline constexpr auto LEFT_ARM_IDS = servo_ids<is_left_arm>();
+inline constexpr auto RIGHT_ARM_IDS = servo_ids<is_right_arm>();
 
-// The serial ids in table order.
-inline constexpr std::array<std::uint8_t, 7> SERVO_IDS{1, 2, 3, 4, 5, 6, 7};
+// Every seven-value array is in table order and is split into the groups as its first four and
+// last three values, so the table must list the arm group first.
+static_assert(ARM_IDS.size() + NOSE_IDS.size() == SERVOS.size());
+static_assert([] {
+    for (std::size_t i = 0; i < SERVOS.size(); ++i) {
+        if (is_arm(SERVOS[i]) != (i < ARM_IDS.size())) return false;
+    }
+    return true;
+}());
+static_assert(LEFT_ARM_IDS.size() + RIGHT_ARM_IDS.size() == ARM_IDS.size());
+
+// The table row of serial id `id`; null for an id no servo has.
+constexpr const ServoInfo* find_servo(std::uint8_t id) {
+    for (const ServoInfo& servo : SERVOS) {
+        if (servo.id == id) return &servo;
+    }
+    return nullptr;
+}
+
+// The name of servo `id`, or "Unknown(id)" for an id no servo has.
+std::string servo_name(std::uint8_t id);
 
 inline constexpr std::array<std::string_view, 3> NECK_JOINT_NAMES{"neck_yaw", "neck_pitch",
                                                                   "neck_roll"};
@@ -79,8 +131,5 @@ inline constexpr std::array<can_motor::damiao::MitCommand, 3> DEFAULT_NECK_COMMA
 
 // A fresh map from each serial servo's name to its id.
 std::unordered_map<std::string, std::uint8_t> get_motor_name_id();
-
-// The inverse: each serial servo's id to its name.
-std::unordered_map<std::uint8_t, std::string> get_motor_id_name();
 
 }  // namespace kestro::controller

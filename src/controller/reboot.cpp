@@ -19,11 +19,9 @@ constexpr auto poll_interval = 100ms;
 Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
                                             const CancelToken& cancel) {
     if (!serial_port_) return {};
-    auto names = get_motor_id_name();
-
     for (std::uint8_t id : SERVO_IDS) {
         log::emit(log::Level::Warn, log_target, [&] {
-            return "Rebooting motor " + names[id] + " (id=" + std::to_string(id) + ")";
+            return "Rebooting motor " + servo_name(id) + " (id=" + std::to_string(id) + ")";
         });
         // Whether the servo acknowledged does not matter; only a failed send ends the reboot.
         KESTRO_TRY(feetech_.reboot(*serial_port_, id));
@@ -43,10 +41,10 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
     std::vector<std::string> silent;
     for (std::uint8_t id : pending) {
         log::emit(log::Level::Warn, log_target, [&] {
-            return "Motor " + names[id] + " (id=" + std::to_string(id) +
+            return "Motor " + servo_name(id) + " (id=" + std::to_string(id) +
                    ") did not respond after reboot within timeout";
         });
-        silent.push_back(names[id]);
+        silent.push_back(servo_name(id));
     }
     return fail(ControllerError("Some motors did not respond after reboot (" +
                                 text::bracketed(silent, text::quoted) +

@@ -85,8 +85,9 @@ Outcome<void> KestroMotorController::set_torque_on_ids(std::span<const std::uint
     std::vector<std::uint8_t> arm_ids;
     std::vector<std::uint8_t> nose_ids;
     for (std::uint8_t id : ids) {
-        if (id >= 1 && id <= 4) arm_ids.push_back(id);
-        if (id >= 5 && id <= 7) nose_ids.push_back(id);
+        if (const ServoInfo* servo = find_servo(id)) {
+            (is_arm(*servo) ? arm_ids : nose_ids).push_back(id);
+        }
     }
     // Ids that address no servo need no bus, so they succeed even on a neck-only controller.
     for (const std::vector<std::uint8_t>& group : {arm_ids, nose_ids}) {
@@ -117,8 +118,8 @@ Outcome<void> KestroMotorController::set_nose_torque(bool enable) {
 
 Outcome<void> KestroMotorController::set_all_goal_positions(std::span<const double, 7> positions) {
     KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
-    KESTRO_TRY(write_goals(feetech_, *port, ARM_IDS, positions.first<4>()));
-    return write_goals(feetech_, *port, NOSE_IDS, positions.last<3>());
+    KESTRO_TRY(write_goals(feetech_, *port, ARM_IDS, positions.first<ARM_IDS.size()>()));
+    return write_goals(feetech_, *port, NOSE_IDS, positions.last<NOSE_IDS.size()>());
 }
 
 Outcome<void> KestroMotorController::set_arm_goal_positions(std::span<const std::uint8_t> ids,

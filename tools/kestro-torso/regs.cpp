@@ -32,9 +32,9 @@ struct ServoRegister {
 
 // The registers the servo maps use, plus the position-loop gains.
 constexpr ServoRegister SERVO_REGISTERS[] = {
-    {"p_gain", 21, 1, Kind::Unsigned},
-    {"d_gain", 22, 1, Kind::Unsigned},
-    {"i_gain", 23, 1, Kind::Unsigned},
+    {"p_gain", feetech::P_GAIN.address, 1, Kind::Unsigned},
+    {"d_gain", feetech::D_GAIN.address, 1, Kind::Unsigned},
+    {"i_gain", feetech::I_GAIN.address, 1, Kind::Unsigned},
     {"offset", feetech::OFFSET.address, 2, Kind::Offset},
     {"torque_enable", feetech::TORQUE_ENABLE.address, 1, Kind::Torque},
     {"goal_position", feetech::GOAL_POSITION.address, 2, Kind::Position},

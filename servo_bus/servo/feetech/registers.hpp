@@ -21,6 +21,10 @@ struct Register {
     static constexpr std::uint8_t width = sizeof(T);
 };
 
+// The position loop's gains, one byte each, stored in the order P, D, I.
+inline constexpr Register<std::uint8_t> P_GAIN{0x15};
+inline constexpr Register<std::uint8_t> D_GAIN{0x16};
+inline constexpr Register<std::uint8_t> I_GAIN{0x17};
 // Sign-magnitude position offset: bits 0-10 magnitude, bit 11 set = negative.
 inline constexpr Register<std::uint16_t> OFFSET{0x1F};
 inline constexpr Register<std::uint8_t> TORQUE_ENABLE{0x28};

@@ -43,6 +43,18 @@ TEST(TorsoPosition, ReprListsEveryArrayAndAThreeDecimalTimestamp) {
               "nose=[0.1, 0.2, 0.3], neck=[-1.0, 0.0, 2.0], timestamp=1.235)");
 }
 
+TEST(TorsoPosition, ServoPositionsRoundTripInTableOrderAndLeaveTheNeckAlone) {
+    KestroTorsoPosition position{{1, 2}, {3, 4}, {5, 6, 7}, {8, 9, 10}, 11.0};
+    EXPECT_EQ(servo_positions(position), (std::array<double, 7>{1, 2, 3, 4, 5, 6, 7}));
+    const std::array<double, 7> values{-1, -2, -3, -4, -5, -6, -7};
+    set_servo_positions(position, values);
+    EXPECT_EQ(position.left_arm, (std::array<double, 2>{-1, -2}));
+    EXPECT_EQ(position.right_arm, (std::array<double, 2>{-3, -4}));
+    EXPECT_EQ(position.nose, (std::array<double, 3>{-5, -6, -7}));
+    EXPECT_EQ(position.neck, (std::array<double, 3>{8, 9, 10}));
+    EXPECT_EQ(position.timestamp, 11.0);
+}
+
 TEST(TorsoPosition, TimestampIsTheCurrentUnixTime) {
     double now = unix_timestamp_now();
     EXPECT_NEAR(now, static_cast<double>(std::time(nullptr)), 2.0);

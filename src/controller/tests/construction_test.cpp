@@ -39,6 +39,20 @@ TEST(Construction, TheNameMapHoldsExactlyTheSevenServos) {
                        {"right_arm_yaw", 4}, {"nose_top", 5}, {"nose_left", 6}, {"nose_right", 7}}));
 }
 
+// The groups are derived from the table; a wrong derivation would address the wrong servos.
+TEST(MotorLayout, GroupsAndNamesFollowTheServoTable) {
+    using Ids = std::vector<std::uint8_t>;
+    EXPECT_EQ(Ids(SERVO_IDS.begin(), SERVO_IDS.end()), (Ids{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(Ids(ARM_IDS.begin(), ARM_IDS.end()), (Ids{1, 2, 3, 4}));
+    EXPECT_EQ(Ids(NOSE_IDS.begin(), NOSE_IDS.end()), (Ids{5, 6, 7}));
+    EXPECT_EQ(Ids(LEFT_ARM_IDS.begin(), LEFT_ARM_IDS.end()), (Ids{1, 2}));
+    EXPECT_EQ(Ids(RIGHT_ARM_IDS.begin(), RIGHT_ARM_IDS.end()), (Ids{3, 4}));
+    EXPECT_EQ(servo_name(1), "left_arm_pitch");
+    EXPECT_EQ(servo_name(7), "nose_right");
+    EXPECT_EQ(servo_name(0), "Unknown(0)");
+    EXPECT_EQ(servo_name(8), "Unknown(8)");
+}
+
 TEST(NeckOnly, SerialOperationsFailWithThePreconditionTextWithoutAnyBus) {
     SimTorso torso = SimTorso::start();
     KestroMotorController controller = torso.controller(false);
