@@ -6,7 +6,7 @@ namespace kestro::log {
 namespace {
 
 // Records more detailed than Debug are never wanted downstream, so they are cut at the source.
-constexpr Level installed_max_level = Level::Debug;
+constexpr Level INSTALLED_MAX_LEVEL = Level::Debug;
 
 std::atomic<Sink*> installed_sink{nullptr};
 std::atomic<Level> max_level{Level::Off};
@@ -18,7 +18,7 @@ bool install(Sink& sink) {
     if (!installed_sink.compare_exchange_strong(expected, &sink, std::memory_order_acq_rel)) {
         return false;
     }
-    max_level.store(installed_max_level, std::memory_order_release);
+    max_level.store(INSTALLED_MAX_LEVEL, std::memory_order_release);
     return true;
 }
 

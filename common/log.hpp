@@ -42,7 +42,7 @@ void deliver(Level level, std::string_view target, const std::source_location& w
              std::string message);
 
 // Emits a record whose message `make_message()` builds only when the level is enabled:
-//   log::emit(Level::Warn, log_target, [&] { return "Rebooting motor " + name; });
+//   log::emit(Level::Warn, LOG_TARGET, [&] { return "Rebooting motor " + name; });
 template <class MakeMessage>
 void emit(Level level, std::string_view target, MakeMessage&& make_message,
           const std::source_location& where = std::source_location::current()) {

@@ -33,10 +33,10 @@ using kestro::can_motor::CanId;
 using kestro::fuzz::fail;
 namespace frame_record = kestro::can_motor::frame_record;
 
-constexpr std::size_t max_record_input = 256;
+constexpr std::size_t MAX_RECORD_INPUT = 256;
 
-constexpr std::uint32_t extended_flag = 0x80000000;
-constexpr std::uint32_t error_flag = 0x20000000;
+constexpr std::uint32_t EXTENDED_FLAG = 0x80000000;
+constexpr std::uint32_t ERROR_FLAG = 0x20000000;
 
 // The frame a record stands for, read from the kernel's layout: identifier (32 bits, host
 // order), length byte, flags byte (CAN FD), two reserved bytes, payload from offset 8. A
@@ -46,13 +46,13 @@ std::optional<CanFrame> frame_in(std::span<const std::uint8_t> record) {
     std::uint32_t raw;
     std::memcpy(&raw, record.data(), sizeof raw);
     CanFrame frame;
-    frame.id = (raw & extended_flag) ? CanId::extended(raw & 0x1FFFFFFF)
+    frame.id = (raw & EXTENDED_FLAG) ? CanId::extended(raw & 0x1FFFFFFF)
                                      : CanId::standard(static_cast<std::uint16_t>(raw & 0x7FF));
     const auto payload = record.subspan(8);
     std::size_t length = std::min<std::size_t>(record[4], payload.size());
     if (record.size() == 16) {
         // An error frame's details fill all eight bytes whatever its length byte says.
-        if (raw & error_flag) length = 8;
+        if (raw & ERROR_FLAG) length = 8;
     } else {
         frame.fd = true;
         frame.brs = (record[5] & 0x01) != 0;
@@ -116,7 +116,7 @@ Result<CanFrame, CanError> receive(std::span<const std::uint8_t> record) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > max_record_input) return -1;
+    if (size > MAX_RECORD_INPUT) return -1;
     const std::span<const std::uint8_t> record(data, size);
 
     const auto decoded = frame_record::decode(record);

@@ -43,7 +43,7 @@ using kestro::fuzz::fail;
 namespace damiao = kestro::can_motor::damiao;
 
 // Long enough never to run out on a loaded machine, so that results do not depend on timing.
-constexpr auto long_timeout = std::chrono::nanoseconds(10s);
+constexpr auto LONG_TIMEOUT = std::chrono::nanoseconds(10s);
 
 // One entry of the bus script: a frame, or a failure of the receive that meets it.
 struct Entry {
@@ -333,7 +333,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint16_t master_id = input.u16();
     const bool zero_timeout = (input.u8() & 1) != 0;
     const auto motor = damiao::Damiao::create(zero_timeout ? std::chrono::nanoseconds(0)
-                                                           : long_timeout,
+                                                           : LONG_TIMEOUT,
                                               {12.5f, 30.0f, 500.0f, 5.0f, 10.0f}, can_id,
                                               master_id);
     FUZZ_CHECK(motor.has_value(), "the neck's limits were refused");
@@ -343,7 +343,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < count; ++i) operations.push_back(read_operation(input));
     const std::vector<Entry> script = read_script(input, master_id);
 
-    ScriptedBus bus(script, zero_timeout ? std::chrono::nanoseconds(0) : long_timeout);
+    ScriptedBus bus(script, zero_timeout ? std::chrono::nanoseconds(0) : LONG_TIMEOUT);
     for (const Operation& op : operations) run(*motor, op, bus, script, zero_timeout);
     return 0;
 }

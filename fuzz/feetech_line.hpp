@@ -19,7 +19,7 @@
 namespace kestro::fuzz {
 
 // Longest line input a target takes: it always fits a pipe without blocking the writer.
-inline constexpr std::size_t max_line_input = 4096;
+inline constexpr std::size_t MAX_LINE_INPUT = 4096;
 
 // A port on a pipe that holds `bytes` and whose writing end is already closed: running out of
 // input is an immediate end of file instead of the port's 10 ms read time-out.

@@ -248,7 +248,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > kestro::fuzz::max_line_input) return -1;
+    if (size > kestro::fuzz::MAX_LINE_INPUT) return -1;
     // Never destroyed: its thread lives as long as the process.
     static ServoEnd* const servos = new ServoEnd;
 

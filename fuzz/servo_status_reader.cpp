@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0 || size > kestro::fuzz::max_line_input) return -1;
+    if (size == 0 || size > kestro::fuzz::MAX_LINE_INPUT) return -1;
     kestro::fuzz::read_all_replies(data[0], std::span(data + 1, size - 1));
     return 0;
 }

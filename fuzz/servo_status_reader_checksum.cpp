@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0 || size > kestro::fuzz::max_line_input) return -1;
+    if (size == 0 || size > kestro::fuzz::MAX_LINE_INPUT) return -1;
     std::vector<std::uint8_t> stream(data + 1, data + size);
     kestro::fuzz::repair_checksums(stream);
     kestro::fuzz::read_all_replies(data[0], stream);

@@ -11,20 +11,20 @@ namespace {
 
 // Status requests and register frames all go to this identifier, addressed by the motor's
 // can_id in the first two payload bytes.
-constexpr std::uint16_t service_id = 0x7FF;
-constexpr std::uint8_t status_request = 0xCC;
-constexpr std::uint8_t register_read = 0x33;
-constexpr std::uint8_t register_write = 0x55;
+constexpr std::uint16_t SERVICE_ID = 0x7FF;
+constexpr std::uint8_t STATUS_REQUEST = 0xCC;
+constexpr std::uint8_t REGISTER_READ = 0x33;
+constexpr std::uint8_t REGISTER_WRITE = 0x55;
 
-constexpr std::array<std::uint8_t, 8> enable_payload{0xFF, 0xFF, 0xFF, 0xFF,
+constexpr std::array<std::uint8_t, 8> ENABLE_PAYLOAD{0xFF, 0xFF, 0xFF, 0xFF,
                                                      0xFF, 0xFF, 0xFF, 0xFC};
-constexpr std::array<std::uint8_t, 8> disable_payload{0xFF, 0xFF, 0xFF, 0xFF,
+constexpr std::array<std::uint8_t, 8> DISABLE_PAYLOAD{0xFF, 0xFF, 0xFF, 0xFF,
                                                       0xFF, 0xFF, 0xFF, 0xFD};
 
 // How long a motor is given to switch its control mode before it is asked again.
-constexpr auto mode_change_pause = std::chrono::milliseconds(100);
+constexpr auto MODE_CHANGE_PAUSE = std::chrono::milliseconds(100);
 
-CanId standard_id(std::uint16_t id) { return CanId::standard(id & CanId::standard_max); }
+CanId standard_id(std::uint16_t id) { return CanId::standard(id & CanId::STANDARD_MAX); }
 
 CanFrame classic_frame(std::uint16_t id, const std::array<std::uint8_t, 8>& payload) {
     return CanFrame{standard_id(id), {payload.begin(), payload.end()}, false, false};
@@ -43,7 +43,7 @@ std::array<std::uint8_t, 8> service_payload(std::uint16_t can_id, std::uint8_t o
 // motor to an earlier read that timed out must not be taken for this motor's value.
 bool is_register_reply(const CanFrame& frame, std::uint16_t can_id, std::uint8_t reg) {
     return frame.data.size() == 8 && frame.data[0] == (can_id & 0xFF) &&
-           frame.data[1] == (can_id >> 8) && frame.data[2] == register_read &&
+           frame.data[1] == (can_id >> 8) && frame.data[2] == REGISTER_READ &&
            frame.data[3] == reg;
 }
 
@@ -78,11 +78,11 @@ Result<Damiao, std::string> Damiao::create(std::chrono::nanoseconds timeout, Mit
 }
 
 Result<MitState, Error> Damiao::enable(CanTransport& can) const {
-    return cmd_at_arbitration(can, can_id_, enable_payload);
+    return cmd_at_arbitration(can, can_id_, ENABLE_PAYLOAD);
 }
 
 Result<MitState, Error> Damiao::disable(CanTransport& can) const {
-    return cmd_at_arbitration(can, can_id_, disable_payload);
+    return cmd_at_arbitration(can, can_id_, DISABLE_PAYLOAD);
 }
 
 Result<MitState, Error> Damiao::control(CanTransport& can, const ControlCommand& command) const {
@@ -91,7 +91,7 @@ Result<MitState, Error> Damiao::control(CanTransport& can, const ControlCommand&
 }
 
 Result<MitState, Error> Damiao::request_feedback(CanTransport& can) const {
-    return cmd_at_arbitration(can, service_id, service_payload(can_id_, status_request, 0, 0));
+    return cmd_at_arbitration(can, SERVICE_ID, service_payload(can_id_, STATUS_REQUEST, 0, 0));
 }
 
 Result<MitState, Error> Damiao::cmd_at_arbitration(
@@ -108,7 +108,7 @@ Result<MitState, Error> Damiao::cmd_at_arbitration(
 Result<RegisterValue, Error> Damiao::read_register(CanTransport& can, std::uint8_t reg) const {
     const RegisterInfo* info = lookup(reg);
     if (info == nullptr) return fail(Error::UnknownRegister{reg});
-    KESTRO_TRY(send_register_frame(can, register_read, reg, 0));
+    KESTRO_TRY(send_register_frame(can, REGISTER_READ, reg, 0));
     KESTRO_TRY_ASSIGN(const CanFrame reply,
                       can.recv_matching(Deadline(timeout_), [this, reg](const CanFrame& frame) {
                           return is_register_reply(frame, can_id_, reg);
@@ -124,14 +124,14 @@ Result<void, Error> Damiao::write_register(CanTransport& can, std::uint8_t reg,
     if (value.type() != info->value_type) {
         return fail(Error::TypeMismatch{reg, info->value_type, value.type()});
     }
-    return send_register_frame(can, register_write, reg, value.bits());
+    return send_register_frame(can, REGISTER_WRITE, reg, value.bits());
 }
 
 Result<void, Error> Damiao::ensure_control_mode(CanTransport& can, std::uint8_t mode) const {
     KESTRO_TRY_ASSIGN(const std::uint32_t current, read_control_mode(can));
     if (current == mode) return {};
     KESTRO_TRY(write_register(can, CTRL_MODE, RegisterValue::Uint32(mode)));
-    std::this_thread::sleep_for(mode_change_pause);
+    std::this_thread::sleep_for(MODE_CHANGE_PAUSE);
     KESTRO_TRY_ASSIGN(const std::uint32_t reported, read_control_mode(can));
     if (reported == mode) return {};
     return fail(Error::ModeVerification{mode, static_cast<std::uint8_t>(reported)});
@@ -149,7 +149,7 @@ Result<std::uint32_t, Error> Damiao::read_control_mode(CanTransport& can) const 
 Result<void, Error> Damiao::send_register_frame(CanTransport& can, std::uint8_t operation,
                                                 std::uint8_t reg, std::uint32_t value) const {
     KESTRO_TRY(
-        can.send(classic_frame(service_id, service_payload(can_id_, operation, reg, value))));
+        can.send(classic_frame(SERVICE_ID, service_payload(can_id_, operation, reg, value))));
     return {};
 }
 

@@ -33,18 +33,18 @@ float from_code(std::uint32_t code, float range, std::uint32_t max_code) {
     return (2.0f * range) * static_cast<float>(code) / static_cast<float>(max_code) - range;
 }
 
-constexpr std::uint32_t max16 = 0xFFFF;
-constexpr std::uint32_t max12 = 0xFFF;
+constexpr std::uint32_t MAX16 = 0xFFFF;
+constexpr std::uint32_t MAX12 = 0xFFF;
 
 }  // namespace
 
-std::array<std::uint8_t, mit_payload_size> encode(const MitLimits& limits,
+std::array<std::uint8_t, MIT_PAYLOAD_SIZE> encode(const MitLimits& limits,
                                                   const MitCommand& command) {
-    const std::uint32_t p = symmetric_code(command.position, limits.p_max, max16);
-    const std::uint32_t v = symmetric_code(command.velocity, limits.v_max, max12);
-    const std::uint32_t kp = gain_code(command.kp, limits.kp_max, max12);
-    const std::uint32_t kd = gain_code(command.kd, limits.kd_max, max12);
-    const std::uint32_t t = symmetric_code(command.torque, limits.t_max, max12);
+    const std::uint32_t p = symmetric_code(command.position, limits.p_max, MAX16);
+    const std::uint32_t v = symmetric_code(command.velocity, limits.v_max, MAX12);
+    const std::uint32_t kp = gain_code(command.kp, limits.kp_max, MAX12);
+    const std::uint32_t kd = gain_code(command.kd, limits.kd_max, MAX12);
+    const std::uint32_t t = symmetric_code(command.torque, limits.t_max, MAX12);
     return {
         static_cast<std::uint8_t>(p >> 8),
         static_cast<std::uint8_t>(p),
@@ -58,14 +58,14 @@ std::array<std::uint8_t, mit_payload_size> encode(const MitLimits& limits,
 }
 
 std::optional<MitState> decode_state(const MitLimits& limits, std::span<const std::uint8_t> data) {
-    if (data.size() < mit_payload_size) return std::nullopt;
+    if (data.size() < MIT_PAYLOAD_SIZE) return std::nullopt;
     const std::uint32_t p = (std::uint32_t{data[1]} << 8) | data[2];
     const std::uint32_t v = (std::uint32_t{data[3]} << 4) | (data[4] >> 4);
     const std::uint32_t t = (std::uint32_t{data[4] & 0xFu} << 8) | data[5];
     return MitState{
-        .position = from_code(p, limits.p_max, max16),
-        .velocity = from_code(v, limits.v_max, max12),
-        .torque = from_code(t, limits.t_max, max12),
+        .position = from_code(p, limits.p_max, MAX16),
+        .velocity = from_code(v, limits.v_max, MAX12),
+        .torque = from_code(t, limits.t_max, MAX12),
         .motor_id = static_cast<std::uint8_t>(data[0] & 0xF),
         .status = static_cast<std::uint8_t>(data[0] >> 4),
         .temp_driver = data[6],

@@ -43,10 +43,10 @@ struct MitState {
     bool operator==(const MitState&) const = default;
 };
 
-inline constexpr std::size_t mit_payload_size = 8;
+inline constexpr std::size_t MIT_PAYLOAD_SIZE = 8;
 
 // Values beyond a range are clamped to it; NaN fields and NaN quotients encode as 0.
-std::array<std::uint8_t, mit_payload_size> encode(const MitLimits& limits,
+std::array<std::uint8_t, MIT_PAYLOAD_SIZE> encode(const MitLimits& limits,
                                                   const MitCommand& command);
 
 // Nothing when `data` holds fewer than 8 bytes; bytes past the eighth are not looked at.

@@ -9,7 +9,7 @@ namespace {
 constexpr RegisterType F = RegisterType::Float;
 constexpr RegisterType U = RegisterType::Uint32;
 
-constexpr std::array<RegisterInfo, 53> rows{{
+constexpr std::array<RegisterInfo, 53> ROWS{{
     {0, "UV_Value", "Under-voltage protection value", true, F},
     {1, "KT_Value", "Torque coefficient", true, F},
     {2, "OT_Value", "Over-temperature protection", true, F},
@@ -66,12 +66,12 @@ constexpr std::array<RegisterInfo, 53> rows{{
 }};
 
 // Highest id with a row, plus one: the size of the table indexed by id.
-constexpr std::size_t index_size = 82;
+constexpr std::size_t INDEX_SIZE = 82;
 
 // Every lookup is a direct index; ids without a row hold nothing.
-constexpr std::array<std::optional<RegisterInfo>, index_size> by_id = [] {
-    std::array<std::optional<RegisterInfo>, index_size> index{};
-    for (const RegisterInfo& row : rows) index[row.id] = row;
+constexpr std::array<std::optional<RegisterInfo>, INDEX_SIZE> BY_ID = [] {
+    std::array<std::optional<RegisterInfo>, INDEX_SIZE> index{};
+    for (const RegisterInfo& row : ROWS) index[row.id] = row;
     return index;
 }();
 
@@ -82,10 +82,10 @@ std::string_view type_name(RegisterType type) {
 }
 
 const RegisterInfo* lookup(std::uint8_t id) {
-    if (id >= index_size || !by_id[id]) return nullptr;
-    return &*by_id[id];
+    if (id >= INDEX_SIZE || !BY_ID[id]) return nullptr;
+    return &*BY_ID[id];
 }
 
-std::span<const RegisterInfo> register_table() { return rows; }
+std::span<const RegisterInfo> register_table() { return ROWS; }
 
 }  // namespace kestro::can_motor::damiao

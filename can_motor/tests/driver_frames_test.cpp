@@ -15,15 +15,15 @@ using can_motor::testing::Bytes;
 using can_motor::testing::classic_record;
 using can_motor::testing::RawPeer;
 
-constexpr MitLimits yaw_limits{12.5f, 30.0f, 500.0f, 5.0f, 10.0f};
-constexpr std::uint32_t service_id = 0x7FF;
+constexpr MitLimits YAW_LIMITS{12.5f, 30.0f, 500.0f, 5.0f, 10.0f};
+constexpr std::uint32_t SERVICE_ID = 0x7FF;
 
 Damiao motor(std::uint16_t can_id, std::uint16_t master_id = 0) {
-    return *Damiao::create(20ms, yaw_limits, can_id, master_id ? master_id : can_id);
+    return *Damiao::create(20ms, YAW_LIMITS, can_id, master_id ? master_id : can_id);
 }
 
 // Feedback of motor 1, enabled: position code 0x8000, velocity and torque codes 0x800.
-const Bytes feedback{0x11, 0x80, 0x00, 0x80, 0x08, 0x00, 30, 40};
+const Bytes FEEDBACK{0x11, 0x80, 0x00, 0x80, 0x08, 0x00, 30, 40};
 
 class DriverFramesTest : public ::testing::Test {
 protected:
@@ -39,7 +39,7 @@ protected:
 };
 
 TEST_F(DriverFramesTest, EnableAndDisableSendSpecialPayloadsAndDecodeTheFeedback) {
-    bus.inject(classic_record(0x001, feedback));
+    bus.inject(classic_record(0x001, FEEDBACK));
     auto state = motor(1).enable(bus.transport());
     ASSERT_TRUE(state) << state.error().to_string();
     EXPECT_EQ(written(), classic_record(0x001, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC}));
@@ -49,7 +49,7 @@ TEST_F(DriverFramesTest, EnableAndDisableSendSpecialPayloadsAndDecodeTheFeedback
     EXPECT_EQ(state->temp_driver, 30);
     EXPECT_EQ(state->temp_motor, 40);
 
-    bus.inject(classic_record(0x001, feedback));
+    bus.inject(classic_record(0x001, FEEDBACK));
     ASSERT_TRUE(motor(1).disable(bus.transport()));
     EXPECT_EQ(written(), classic_record(0x001, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFD}));
 }
@@ -74,7 +74,7 @@ TEST_F(DriverFramesTest, ControlCommandsOfEveryMode) {
         {ForcePos{1.0f, nan, -1.0f}, 0x301, {0x00, 0x00, 0x80, 0x3F, 0, 0, 0, 0}},
     };
     for (const Case& c : cases) {
-        bus.inject(classic_record(0x001, feedback));
+        bus.inject(classic_record(0x001, FEEDBACK));
         auto state = motor(1).control(bus.transport(), c.command);
         ASSERT_TRUE(state) << state.error().to_string();
         EXPECT_EQ(written(), classic_record(c.id, c.payload)) << std::hex << c.id;
@@ -82,14 +82,14 @@ TEST_F(DriverFramesTest, ControlCommandsOfEveryMode) {
 }
 
 TEST_F(DriverFramesTest, StatusRequestGoesToTheServiceId) {
-    bus.inject(classic_record(0x002, feedback));
+    bus.inject(classic_record(0x002, FEEDBACK));
     ASSERT_TRUE(motor(2).request_feedback(bus.transport()));
-    EXPECT_EQ(written(), classic_record(service_id, {0x02, 0x00, 0xCC, 0x00, 0, 0, 0, 0}));
+    EXPECT_EQ(written(), classic_record(SERVICE_ID, {0x02, 0x00, 0xCC, 0x00, 0, 0, 0, 0}));
 }
 
 TEST_F(DriverFramesTest, IdentifiersAreMaskedToElevenBits) {
     // The reply is expected from master 0x801 & 0x7FF = 0x001.
-    bus.inject(classic_record(0x001, feedback));
+    bus.inject(classic_record(0x001, FEEDBACK));
     ASSERT_TRUE(
         motor(1, 0x801).cmd_at_arbitration(bus.transport(), 0xF05, {1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(written(), classic_record(0x705, {1, 2, 3, 4, 5, 6, 7, 8}));
@@ -115,7 +115,7 @@ TEST_F(DriverFramesTest, ReadRegisterSkipsEverythingButItsReply) {
     auto value = motor(3).read_register(bus.transport(), CTRL_MODE);
     ASSERT_TRUE(value) << value.error().to_string();
     EXPECT_EQ(*value, RegisterValue::Uint32(1));
-    EXPECT_EQ(written(), classic_record(service_id, {0x03, 0x00, 0x33, 0x0A, 0, 0, 0, 0}));
+    EXPECT_EQ(written(), classic_record(SERVICE_ID, {0x03, 0x00, 0x33, 0x0A, 0, 0, 0, 0}));
 
     // A float register's bytes are the float's bit pattern; 12.5f = 00 00 48 41.
     bus.inject(classic_record(0x7E0, {0x03, 0x00, 0x33, 21, 0x00, 0x00, 0x48, 0x41}));
@@ -149,13 +149,13 @@ TEST_F(DriverFramesTest, WriteRegisterSendsAndDoesNotWait) {
     ASSERT_TRUE(
         motor(3).write_register(bus.transport(), CTRL_MODE, RegisterValue::Uint32(0x04030201)));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10ms);
-    EXPECT_EQ(written(), classic_record(service_id, {0x03, 0x00, 0x55, 0x0A, 1, 2, 3, 4}));
+    EXPECT_EQ(written(), classic_record(SERVICE_ID, {0x03, 0x00, 0x55, 0x0A, 1, 2, 3, 4}));
 }
 
 TEST_F(DriverFramesTest, EnsureControlModeReadsOnlyWhenAlreadySet) {
     bus.inject(classic_record(0x003, {0x03, 0x00, 0x33, 0x0A, 0x01, 0, 0, 0}));
     ASSERT_TRUE(motor(3).ensure_control_mode(bus.transport(), control_mode::MIT));
-    EXPECT_EQ(written(), classic_record(service_id, {0x03, 0x00, 0x33, 0x0A, 0, 0, 0, 0}));
+    EXPECT_EQ(written(), classic_record(SERVICE_ID, {0x03, 0x00, 0x33, 0x0A, 0, 0, 0, 0}));
 }
 
 TEST(DamiaoRecordTest, UnusableLimitsAreRejectedWithTheirName) {

@@ -16,9 +16,9 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr double turn = 2.0 * std::numbers::pi;
+constexpr double TURN = 2.0 * std::numbers::pi;
 // One position code of a ±12.5 rad range, plus the simulation's rounding.
-constexpr double position_step = 25.0 / 65535.0;
+constexpr double POSITION_STEP = 25.0 / 65535.0;
 
 Damiao neck_motor(std::uint16_t id) {
     const float v_max = id == 1 ? 30.0f : 10.0f;
@@ -66,7 +66,7 @@ TEST_F(DriverSimTest, EnableAndCommandMovesTheMotorToTheGoal) {
     ASSERT_TRUE(yaw.control(can, MitCommand{0.3f, 0.0f, 30.0f, 1.0f, 0.0f}));
     const auto sent = model.snapshot(1).last_mit;
     ASSERT_TRUE(sent);
-    EXPECT_NEAR(sent->position, 0.3, position_step);
+    EXPECT_NEAR(sent->position, 0.3, POSITION_STEP);
     EXPECT_NEAR(sent->kp, 30.0, 500.0 / 4095);
     EXPECT_NEAR(sent->kd, 1.0, 5.0 / 4095);
 
@@ -80,14 +80,14 @@ TEST_F(DriverSimTest, MultiTurnCounterIsReported) {
     model.place(2, 0.1, -1);
     auto state = pitch.request_feedback(can);
     ASSERT_TRUE(state);
-    EXPECT_NEAR(state->position, 0.1 - turn, position_step);
+    EXPECT_NEAR(state->position, 0.1 - TURN, POSITION_STEP);
 }
 
 TEST_F(DriverSimTest, StuckMotorNeverReachesItsGoal) {
     model.set_stuck(3, true);
     ASSERT_TRUE(roll.enable(can));
     ASSERT_TRUE(roll.control(can, MitCommand{0.3f, 0.0f, 60.0f, 2.0f, 0.0f}));
-    EXPECT_NEAR(position_after(roll, 100ms), 0.0, position_step);
+    EXPECT_NEAR(position_after(roll, 100ms), 0.0, POSITION_STEP);
 }
 
 TEST_F(DriverSimTest, SilentMotorTimesOutAfterItsTimeOutAndNotBefore) {
@@ -111,7 +111,7 @@ TEST_F(DriverSimTest, ForeignFramesAreSkipped) {
     for (int i = 0; i < 3; ++i) {
         auto state = yaw.request_feedback(can);
         ASSERT_TRUE(state) << state.error().to_string();
-        EXPECT_NEAR(state->position, 0.25, position_step);
+        EXPECT_NEAR(state->position, 0.25, POSITION_STEP);
         auto mode = yaw.read_register(can, CTRL_MODE);
         ASSERT_TRUE(mode) << mode.error().to_string();
         EXPECT_EQ(*mode, RegisterValue::Uint32(1));

@@ -10,8 +10,8 @@ namespace {
 
 using Payload = std::array<std::uint8_t, 8>;
 
-constexpr MitLimits yaw{12.5f, 30.0f, 500.0f, 5.0f, 10.0f};
-constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+constexpr MitLimits YAW{12.5f, 30.0f, 500.0f, 5.0f, 10.0f};
+constexpr float QUIET_NAN = std::numeric_limits<float>::quiet_NaN();
 
 std::uint32_t p_code(const Payload& b) { return (b[0] << 8) | b[1]; }
 std::uint32_t v_code(const Payload& b) { return (b[2] << 4) | (b[3] >> 4); }
@@ -20,28 +20,28 @@ std::uint32_t kd_code(const Payload& b) { return (b[5] << 4) | (b[6] >> 4); }
 std::uint32_t t_code(const Payload& b) { return ((b[6] & 0xF) << 8) | b[7]; }
 
 TEST(MitEncodeTest, WorkedExample) {
-    EXPECT_EQ(encode(yaw, {0.0f, 0.0f, 30.0f, 1.0f, 0.0f}),
+    EXPECT_EQ(encode(YAW, {0.0f, 0.0f, 30.0f, 1.0f, 0.0f}),
               (Payload{0x7F, 0xFF, 0x7F, 0xF0, 0xF5, 0x33, 0x37, 0xFF}));
 }
 
 TEST(MitEncodeTest, FieldsClampToTheirRanges) {
-    const Payload high = encode(yaw, {20.0f, 100.0f, 900.0f, 9.0f, 50.0f});
+    const Payload high = encode(YAW, {20.0f, 100.0f, 900.0f, 9.0f, 50.0f});
     EXPECT_EQ(p_code(high), 65535u);
     EXPECT_EQ(v_code(high), 4095u);
     EXPECT_EQ(kp_code(high), 4095u);
     EXPECT_EQ(kd_code(high), 4095u);
     EXPECT_EQ(t_code(high), 4095u);
-    EXPECT_EQ(encode(yaw, {-20.0f, -100.0f, -1.0f, -1.0f, -50.0f}), Payload{});
+    EXPECT_EQ(encode(YAW, {-20.0f, -100.0f, -1.0f, -1.0f, -50.0f}), Payload{});
 }
 
 TEST(MitEncodeTest, NanFieldsAndNanQuotientsGiveZero) {
-    EXPECT_EQ(encode(yaw, {nan, nan, nan, nan, nan}), Payload{});
+    EXPECT_EQ(encode(YAW, {QUIET_NAN, QUIET_NAN, QUIET_NAN, QUIET_NAN, QUIET_NAN}), Payload{});
     const MitLimits no_kp{12.5f, 30.0f, 0.0f, 5.0f, 10.0f};  // 0 × 4095 / 0
     EXPECT_EQ(kp_code(encode(no_kp, {0.0f, 0.0f, 30.0f, 1.0f, 0.0f})), 0u);
 }
 
 TEST(MitEncodeTest, UnusableLimitsNeverLeakIntoNeighbouringFields) {
-    const MitLimits broken{-1.0f, nan, -500.0f, std::numeric_limits<float>::infinity(), 0.0f};
+    const MitLimits broken{-1.0f, QUIET_NAN, -500.0f, std::numeric_limits<float>::infinity(), 0.0f};
     const Payload payload = encode(broken, {1.0f, 1.0f, 30.0f, 1.0f, 1.0f});
     EXPECT_LE(v_code(payload), 4095u);
     EXPECT_LE(kd_code(payload), 4095u);
@@ -57,7 +57,7 @@ TEST(MitDecodeTest, RangeEndsAndMidpoint) {
                         static_cast<std::uint8_t>(t),
                         0,
                         0};
-        return *decode_state(yaw, b);
+        return *decode_state(YAW, b);
     };
     EXPECT_EQ(state(0, 0, 0).position, -12.5f);
     EXPECT_EQ(state(0, 0, 0).velocity, -30.0f);
@@ -70,7 +70,7 @@ TEST(MitDecodeTest, RangeEndsAndMidpoint) {
 
 TEST(MitDecodeTest, HeaderAndTemperatureBytes) {
     const Payload b{0x13, 0x7F, 0xFF, 0x7F, 0xF7, 0xFF, 40, 55};
-    const MitState s = *decode_state(yaw, b);
+    const MitState s = *decode_state(YAW, b);
     EXPECT_EQ(s.motor_id, 3);
     EXPECT_EQ(s.status, 1);
     EXPECT_EQ(s.temp_driver, 40);
@@ -78,16 +78,16 @@ TEST(MitDecodeTest, HeaderAndTemperatureBytes) {
 }
 
 TEST(MitDecodeTest, ZeroRoundTripsToATinyNegativePosition) {
-    const Payload command = encode(yaw, {0.0f, 0.0f, 0.0f, 0.0f, 0.0f});
+    const Payload command = encode(YAW, {0.0f, 0.0f, 0.0f, 0.0f, 0.0f});
     // A feedback frame carries the position code in bytes 1 and 2.
     const Payload feedback{0x01, command[0], command[1], 0x80, 0x08, 0x00, 0, 0};
-    EXPECT_EQ(decode_state(yaw, feedback)->position, -0.00019073486f);
+    EXPECT_EQ(decode_state(YAW, feedback)->position, -0.00019073486f);
 }
 
 TEST(MitDecodeTest, ShortPayloadGivesNothing) {
     const std::uint8_t seven[7] = {1, 2, 3, 4, 5, 6, 7};
-    EXPECT_FALSE(decode_state(yaw, seven));
-    EXPECT_FALSE(decode_state(yaw, {}));
+    EXPECT_FALSE(decode_state(YAW, seven));
+    EXPECT_FALSE(decode_state(YAW, {}));
 }
 
 }  // namespace

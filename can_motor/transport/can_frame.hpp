@@ -10,8 +10,8 @@ class CanId {
 public:
     enum class Kind { Standard, Extended };
 
-    static constexpr std::uint32_t standard_max = 0x7FF;
-    static constexpr std::uint32_t extended_max = 0x1FFFFFFF;
+    static constexpr std::uint32_t STANDARD_MAX = 0x7FF;
+    static constexpr std::uint32_t EXTENDED_MAX = 0x1FFFFFFF;
 
     // Any value can be held; `send` rejects one beyond its kind's range before writing.
     static constexpr CanId standard(std::uint16_t value) { return CanId(Kind::Standard, value); }
@@ -21,7 +21,7 @@ public:
     constexpr std::uint32_t value() const { return value_; }
     constexpr bool is_extended() const { return kind_ == Kind::Extended; }
     constexpr bool in_range() const {
-        return value_ <= (is_extended() ? extended_max : standard_max);
+        return value_ <= (is_extended() ? EXTENDED_MAX : STANDARD_MAX);
     }
 
     // A standard 0x10 and an extended 0x10 are different identifiers.

@@ -8,7 +8,7 @@
 
 namespace kestro::can_motor::frame_record {
 
-static_assert(sizeof(can_frame) == classic_size && sizeof(canfd_frame) == fd_size);
+static_assert(sizeof(can_frame) == CLASSIC_SIZE && sizeof(canfd_frame) == FD_SIZE);
 
 namespace {
 
@@ -78,8 +78,8 @@ Result<Record, CanError> encode(const CanFrame& frame) {
 }
 
 Result<CanFrame, CanError> decode(std::span<const std::uint8_t> record) {
-    if (record.size() == classic_size) return classic_frame(record);
-    if (record.size() == fd_size) return fd_frame(record);
+    if (record.size() == CLASSIC_SIZE) return classic_frame(record);
+    if (record.size() == FD_SIZE) return fd_frame(record);
     return fail(CanError::backend(IoError::custom(
         IoErrorKind::Other,
         "received a CAN frame record of " + std::to_string(record.size()) +

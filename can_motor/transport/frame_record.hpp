@@ -13,12 +13,12 @@
 
 namespace kestro::can_motor::frame_record {
 
-inline constexpr std::size_t classic_size = 16;
-inline constexpr std::size_t fd_size = 72;
+inline constexpr std::size_t CLASSIC_SIZE = 16;
+inline constexpr std::size_t FD_SIZE = 72;
 
 // One encoded record; only the first `size` bytes belong to it.
 struct Record {
-    std::array<std::uint8_t, fd_size> bytes{};
+    std::array<std::uint8_t, FD_SIZE> bytes{};
     std::size_t size = 0;
 
     std::span<const std::uint8_t> view() const { return {bytes.data(), size}; }

@@ -28,11 +28,11 @@ CanError last_os_error() { return CanError::backend(IoError::from_errno(errno));
 // bytes or more is copied to the heap instead of being cut.
 Result<unsigned, IoError> interface_index(std::string_view name) {
     if (name.find('\0') != std::string_view::npos) return fail(IoError::from_errno(EINVAL));
-    constexpr std::size_t stack_limit = 1024;
-    std::array<char, stack_limit> stack_copy;
+    constexpr std::size_t STACK_LIMIT = 1024;
+    std::array<char, STACK_LIMIT> stack_copy;
     std::string heap_copy;
     const char* c_name = nullptr;
-    if (name.size() < stack_limit) {
+    if (name.size() < STACK_LIMIT) {
         std::copy(name.begin(), name.end(), stack_copy.begin());
         stack_copy[name.size()] = '\0';
         c_name = stack_copy.data();
@@ -101,7 +101,7 @@ Result<CanFrame, CanError> SocketCanTransport::recv(std::optional<nanoseconds> t
     if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
         return fail(last_os_error());
     }
-    std::array<std::uint8_t, frame_record::fd_size> buffer;
+    std::array<std::uint8_t, frame_record::FD_SIZE> buffer;
     const ssize_t received = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
     if (received < 0) {
         IoError error = IoError::from_errno(errno);

@@ -7,8 +7,8 @@
 namespace kestro::log {
 namespace {
 
-constexpr std::string_view first_target = "kestro_motor_controller::controller";
-constexpr std::string_view second_target = "kestro_motor_controller::control_loop";
+constexpr std::string_view FIRST_TARGET = "kestro_motor_controller::controller";
+constexpr std::string_view SECOND_TARGET = "kestro_motor_controller::control_loop";
 
 class Silent final : public Sink {
 public:
@@ -21,11 +21,11 @@ TEST(Log, NothingIsBuiltBeforeASinkIsInstalledAndTraceNeverIs) {
     // Other tests of this binary may have installed the capture already; only check the
     // initial state when they have not.
     if (!enabled(Level::Error)) {
-        emit(Level::Error, first_target, count);
+        emit(Level::Error, FIRST_TARGET, count);
         EXPECT_EQ(built, 0);
     }
     Capture& capture = Capture::instance();
-    emit(Level::Trace, first_target, count);
+    emit(Level::Trace, FIRST_TARGET, count);
     EXPECT_EQ(built, 0);
     EXPECT_TRUE(enabled(Level::Debug));
     EXPECT_FALSE(enabled(Level::Trace));
@@ -35,7 +35,7 @@ TEST(Log, NothingIsBuiltBeforeASinkIsInstalledAndTraceNeverIs) {
 TEST(Log, RecordsCarryLevelTargetSourceAndMessage) {
     Capture& capture = Capture::instance();
     unsigned line = __LINE__ + 1;
-    emit(Level::Warn, second_target, [] { return std::string("hello ") + "there"; });
+    emit(Level::Warn, SECOND_TARGET, [] { return std::string("hello ") + "there"; });
     auto records = capture.take();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].level, Level::Warn);
@@ -49,7 +49,7 @@ TEST(Log, ASecondSinkIsRefused) {
     Capture::instance();
     static Silent other;
     EXPECT_FALSE(install(other));
-    emit(Level::Info, first_target, [] { return std::string("still captured"); });
+    emit(Level::Info, FIRST_TARGET, [] { return std::string("still captured"); });
     EXPECT_EQ(Capture::instance().take().size(), 1u);
 }
 

@@ -22,7 +22,7 @@ std::uint8_t checksum(std::span<const std::uint8_t> body) {
 }
 
 std::vector<StatusErrorFlag> decode_error_flags(std::uint8_t error_byte) {
-    constexpr std::array<std::pair<unsigned, StatusErrorFlag>, 5> flag_bits{{
+    constexpr std::array<std::pair<unsigned, StatusErrorFlag>, 5> FLAG_BITS{{
         {0, StatusErrorFlag::Bit0},
         {1, StatusErrorFlag::Bit1},
         {2, StatusErrorFlag::Bit2},
@@ -30,7 +30,7 @@ std::vector<StatusErrorFlag> decode_error_flags(std::uint8_t error_byte) {
         {5, StatusErrorFlag::Bit5},
     }};
     std::vector<StatusErrorFlag> flags;
-    for (auto [bit, flag] : flag_bits) {
+    for (auto [bit, flag] : FLAG_BITS) {
         if ((error_byte >> bit) & 1U) flags.push_back(flag);
     }
     return flags;

@@ -96,8 +96,8 @@ int verified_state(int fd) {
 }
 
 bool is_can_raw(int domain, int type, int protocol) {
-    constexpr int type_mask = 0xF;  // the flags SOCK_CLOEXEC and SOCK_NONBLOCK sit above it
-    return domain == AF_CAN && (type & type_mask) == SOCK_RAW && protocol == CAN_RAW;
+    constexpr int TYPE_MASK = 0xF;  // the flags SOCK_CLOEXEC and SOCK_NONBLOCK sit above it
+    return domain == AF_CAN && (type & TYPE_MASK) == SOCK_RAW && protocol == CAN_RAW;
 }
 
 bool names_simulated_bus(const sockaddr* address, socklen_t length) {

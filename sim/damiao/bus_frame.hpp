@@ -21,8 +21,8 @@ struct BusFrame {
 
 namespace bus_record {
 
-inline constexpr std::size_t classic_size = 16;
-inline constexpr std::size_t fd_size = 72;
+inline constexpr std::size_t CLASSIC_SIZE = 16;
+inline constexpr std::size_t FD_SIZE = 72;
 
 // Little-endian identifier word with the extended flag (bit 31), length byte, flags byte
 // (0x04 for FD), zero padding, payload.

@@ -5,10 +5,10 @@ namespace {
 
 // Status requests and register frames share this identifier and name the motor in the
 // payload.
-constexpr std::uint32_t service_id = 0x7FF;
+constexpr std::uint32_t SERVICE_ID = 0x7FF;
 // Another node on the bus whose frames the motors ignore.
-constexpr std::uint32_t foreign_node_id = 0x7FE;
-constexpr std::uint8_t noise = 0xEE;
+constexpr std::uint32_t FOREIGN_NODE_ID = 0x7FE;
+constexpr std::uint8_t NOISE = 0xEE;
 
 }  // namespace
 
@@ -28,7 +28,7 @@ DamiaoBusModel::Reply DamiaoBusModel::handle(const BusFrame& frame, Clock::time_
     std::lock_guard lock(mutex_);
     SimDamiaoMotor* motor = addressed(frame);
     if (motor == nullptr) return {};
-    std::optional<BusFrame> answer = frame.id == service_id ? motor->on_service(frame, now)
+    std::optional<BusFrame> answer = frame.id == SERVICE_ID ? motor->on_service(frame, now)
                                                             : motor->on_command(frame, now);
     if (!answer) return {};
     Reply reply{motor->faults.reply_delay, foreign_frames(*answer)};
@@ -38,7 +38,7 @@ DamiaoBusModel::Reply DamiaoBusModel::handle(const BusFrame& frame, Clock::time_
 
 SimDamiaoMotor* DamiaoBusModel::addressed(const BusFrame& frame) {
     if (frame.extended || frame.fd) return nullptr;
-    if (frame.id == service_id) {
+    if (frame.id == SERVICE_ID) {
         if (frame.data.size() < 2) return nullptr;
         auto it = motors_.find(static_cast<std::uint16_t>(frame.data[0] | (frame.data[1] << 8)));
         return it == motors_.end() ? nullptr : &it->second;
@@ -57,14 +57,14 @@ std::vector<BusFrame> DamiaoBusModel::foreign_frames(const BusFrame& answer) con
     for (unsigned i = 0; i < foreign_frames_; ++i) {
         if (i % 2 == 0) {
             // Same identifier value as the answer, but extended: a different identifier.
-            frames.push_back(BusFrame{answer.id, true, std::vector<std::uint8_t>(8, noise), false});
+            frames.push_back(BusFrame{answer.id, true, std::vector<std::uint8_t>(8, NOISE), false});
         } else {
             // Shaped like a register reply, for another register.
-            frames.push_back(BusFrame{foreign_node_id,
+            frames.push_back(BusFrame{FOREIGN_NODE_ID,
                                       false,
                                       {answer.data[0], answer.data[1], 0x33,
-                                       static_cast<std::uint8_t>(answer.data[3] + 1), noise, noise,
-                                       noise, noise},
+                                       static_cast<std::uint8_t>(answer.data[3] + 1), NOISE, NOISE,
+                                       NOISE, NOISE},
                                       false});
         }
     }

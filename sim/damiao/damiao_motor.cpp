@@ -7,20 +7,20 @@
 namespace kestro::sim {
 namespace {
 
-constexpr std::uint8_t status_request = 0xCC;
-constexpr std::uint8_t register_read = 0x33;
-constexpr std::uint8_t register_write = 0x55;
-constexpr std::uint32_t mit_mode = 1;
+constexpr std::uint8_t STATUS_REQUEST = 0xCC;
+constexpr std::uint8_t REGISTER_READ = 0x33;
+constexpr std::uint8_t REGISTER_WRITE = 0x55;
+constexpr std::uint32_t MIT_MODE = 1;
 
 // The gain ranges are fixed in the motor's firmware; only the others are registers.
-constexpr double kp_range = 500.0;
-constexpr double kd_range = 5.0;
+constexpr double KP_RANGE = 500.0;
+constexpr double KD_RANGE = 5.0;
 
 // The shaft's own viscous drag (N·m·s/rad): keeps a motor commanded with kd 0 from moving
 // infinitely fast.
-constexpr double own_drag = 0.1;
+constexpr double OWN_DRAG = 0.1;
 
-constexpr double turn = 2.0 * std::numbers::pi;
+constexpr double TURN = 2.0 * std::numbers::pi;
 
 bool is_special(std::span<const std::uint8_t> payload, std::uint8_t last) {
     return std::all_of(payload.begin(), payload.end() - 1, [](auto b) { return b == 0xFF; }) &&
@@ -47,13 +47,13 @@ std::optional<BusFrame> SimDamiaoMotor::on_command(const BusFrame& frame,
     advance(now);
     last_frame_ = frame;
     const std::uint32_t mode = (frame.id - config_.can_id) / 0x100 + 1;
-    if (mode == mit_mode && is_special(frame.data, 0xFC)) {
+    if (mode == MIT_MODE && is_special(frame.data, 0xFC)) {
         enabled_ = true;
         active_mit_.reset();
-    } else if (mode == mit_mode && is_special(frame.data, 0xFD)) {
+    } else if (mode == MIT_MODE && is_special(frame.data, 0xFD)) {
         enabled_ = false;
         active_mit_.reset();
-    } else if (mode == mit_mode && control_mode() == mit_mode) {
+    } else if (mode == MIT_MODE && control_mode() == MIT_MODE) {
         last_mit_ = mit_wire::unpack_command(ranges(), frame.data);
         active_mit_ = last_mit_;
     }
@@ -67,17 +67,17 @@ std::optional<BusFrame> SimDamiaoMotor::on_service(const BusFrame& frame,
     last_frame_ = frame;
     const std::uint8_t operation = frame.data[2];
     const std::uint8_t reg = frame.data[3];
-    if (operation == status_request) return feedback_frame();
+    if (operation == STATUS_REQUEST) return feedback_frame();
     if (!registers_.exists(reg)) return std::nullopt;
-    if (operation == register_read) {
+    if (operation == REGISTER_READ) {
         ++register_reads_;
-        return register_reply(register_read, reg);
+        return register_reply(REGISTER_READ, reg);
     }
-    if (operation == register_write) {
+    if (operation == REGISTER_WRITE) {
         ++register_writes_;
         const std::uint32_t value = little_endian(std::span(frame.data).subspan(4));
         if (accepts_write(reg, value)) registers_.store(reg, value);
-        return register_reply(register_write, reg);
+        return register_reply(REGISTER_WRITE, reg);
     }
     return std::nullopt;
 }
@@ -104,11 +104,11 @@ void SimDamiaoMotor::place(double angle, int turns) {
 
 MitRanges SimDamiaoMotor::ranges() const {
     return MitRanges{registers_.float_value(damiao_reg::PMAX),
-                     registers_.float_value(damiao_reg::VMAX), kp_range, kd_range,
+                     registers_.float_value(damiao_reg::VMAX), KP_RANGE, KD_RANGE,
                      registers_.float_value(damiao_reg::TMAX)};
 }
 
-double SimDamiaoMotor::reported_position() const { return angle_ + turns_ * turn; }
+double SimDamiaoMotor::reported_position() const { return angle_ + turns_ * TURN; }
 
 std::uint32_t SimDamiaoMotor::control_mode() const {
     return registers_.bits(damiao_reg::CTRL_MODE).value_or(0);
@@ -120,8 +120,8 @@ void SimDamiaoMotor::advance(Clock::time_point now) {
     }
     last_update_ = now;
     const auto position = static_cast<float>(reported_position());
-    registers_.store_float(damiao_reg::p_m, position);
-    registers_.store_float(damiao_reg::xout, position);
+    registers_.store_float(damiao_reg::P_M, position);
+    registers_.store_float(damiao_reg::XOUT, position);
 }
 
 // A first-order model of the MIT impedance law
@@ -131,11 +131,11 @@ void SimDamiaoMotor::advance(Clock::time_point now) {
 void SimDamiaoMotor::move(double seconds) {
     velocity_ = 0.0;
     torque_ = 0.0;
-    if (!enabled_ || control_mode() != mit_mode || !active_mit_) return;
+    if (!enabled_ || control_mode() != MIT_MODE || !active_mit_) return;
     const SimMitCommand& c = *active_mit_;
-    const double target = c.position - turns_ * turn;
+    const double target = c.position - turns_ * TURN;
     if (!faults.stuck) {
-        const double drag = c.kd + own_drag;
+        const double drag = c.kd + OWN_DRAG;
         const double push = c.kd * c.velocity + c.torque;
         double next = 0.0;
         if (c.kp > 0.0) {

@@ -11,7 +11,7 @@ constexpr std::uint32_t bits_of(float value) { return std::bit_cast<std::uint32_
 
 // Factory contents of the registers whose value does not depend on the motor's set-up;
 // integer registers are listed as integers, the others as floats.
-const std::initializer_list<std::pair<std::uint8_t, float>> float_defaults = {
+const std::initializer_list<std::pair<std::uint8_t, float>> FLOAT_DEFAULTS = {
     {0, 10.0f},      // UV_Value
     {1, 0.1f},       // KT_Value
     {2, 80.0f},      // OT_Value
@@ -46,7 +46,7 @@ const std::initializer_list<std::pair<std::uint8_t, float>> float_defaults = {
     {81, 0.0f},      // xout
 };
 
-const std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> integer_defaults = {
+const std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> INTEGER_DEFAULTS = {
     {9, 0},       // TIMEOUT: no alarm
     {13, 0},      // hw_ver
     {14, 5013},   // sw_ver
@@ -66,8 +66,8 @@ DamiaoRegisterFile::DamiaoRegisterFile(std::uint16_t can_id, std::uint16_t maste
     const auto add = [this](std::uint8_t id, std::uint32_t bits) {
         slots_[id] = Slot{true, is_writable(id), bits};
     };
-    for (const auto& [id, value] : float_defaults) add(id, bits_of(value));
-    for (const auto& [id, value] : integer_defaults) add(id, value);
+    for (const auto& [id, value] : FLOAT_DEFAULTS) add(id, bits_of(value));
+    for (const auto& [id, value] : INTEGER_DEFAULTS) add(id, value);
     add(damiao_reg::MST_ID, master_id);
     add(damiao_reg::ESC_ID, can_id);
     add(damiao_reg::CTRL_MODE, control_mode);

@@ -17,8 +17,8 @@ inline constexpr std::uint8_t VMAX = 22;
 inline constexpr std::uint8_t TMAX = 23;
 inline constexpr std::uint8_t Tpcb = 61;
 inline constexpr std::uint8_t Tmtr = 62;
-inline constexpr std::uint8_t p_m = 80;
-inline constexpr std::uint8_t xout = 81;
+inline constexpr std::uint8_t P_M = 80;
+inline constexpr std::uint8_t XOUT = 81;
 }  // namespace damiao_reg
 
 class DamiaoRegisterFile {

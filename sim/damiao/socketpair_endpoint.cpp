@@ -66,7 +66,7 @@ void DamiaoSocketpairEndpoint::stop() {
 
 void DamiaoSocketpairEndpoint::serve() {
     std::array<pollfd, 2> watched{pollfd{own_fd_, POLLIN, 0}, pollfd{wake_fd_, POLLIN, 0}};
-    std::array<std::uint8_t, bus_record::fd_size + 1> buffer;
+    std::array<std::uint8_t, bus_record::FD_SIZE + 1> buffer;
     for (;;) {
         if (::poll(watched.data(), watched.size(), -1) < 0) {
             if (errno == EINTR) continue;

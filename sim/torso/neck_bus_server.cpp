@@ -52,7 +52,7 @@ void NeckBusServer::accept_client() {
 }
 
 bool NeckBusServer::receive(std::size_t index) {
-    std::array<std::uint8_t, bus_record::fd_size + 1> buffer;
+    std::array<std::uint8_t, bus_record::FD_SIZE + 1> buffer;
     const int fd = parties_[index].fd.get();
     const ssize_t size = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (size > 0) {

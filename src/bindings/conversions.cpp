@@ -12,7 +12,7 @@
 namespace kestro::bindings {
 namespace {
 
-constexpr std::string_view out_of_range = "out of range integral type conversion attempted";
+constexpr std::string_view OUT_OF_RANGE = "out of range integral type conversion attempted";
 
 // The datetime C API is bound per translation unit; every use of it is in this one.
 bool datetime_api() {
@@ -92,7 +92,7 @@ bool to_u8(PyObject* object, std::uint8_t& out) {
     const long value = PyLong_AsLong(object);
     if (value == -1 && PyErr_Occurred()) return false;
     if (value < 0 || value > std::numeric_limits<std::uint8_t>::max()) {
-        raise(PyExc_OverflowError, out_of_range);
+        raise(PyExc_OverflowError, OUT_OF_RANGE);
         return false;
     }
     out = static_cast<std::uint8_t>(value);
@@ -112,7 +112,7 @@ bool to_u32(PyObject* object, std::uint32_t& out) {
     std::uint64_t value = 0;
     if (!to_u64(object, value)) return false;
     if (value > std::numeric_limits<std::uint32_t>::max()) {
-        raise(PyExc_OverflowError, out_of_range);
+        raise(PyExc_OverflowError, OUT_OF_RANGE);
         return false;
     }
     out = static_cast<std::uint32_t>(value);
@@ -158,8 +158,8 @@ bool to_duration(PyObject* object, std::chrono::nanoseconds& out) {
     const long long seconds = days * 86'400 + PyDateTime_DELTA_GET_SECONDS(object);
     const long long micros = PyDateTime_DELTA_GET_MICROSECONDS(object);
     // Beyond about 292 years nanoseconds overflow; such a duration means "never" anyway.
-    constexpr long long max_seconds = std::numeric_limits<std::int64_t>::max() / 1'000'000'000 - 1;
-    out = seconds > max_seconds ? std::chrono::nanoseconds::max()
+    constexpr long long MAX_SECONDS = std::numeric_limits<std::int64_t>::max() / 1'000'000'000 - 1;
+    out = seconds > MAX_SECONDS ? std::chrono::nanoseconds::max()
                                 : std::chrono::seconds(seconds) + std::chrono::microseconds(micros);
     return true;
 }

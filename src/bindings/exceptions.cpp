@@ -9,8 +9,8 @@ namespace {
 
 // The qualified name keeps the class apart from the module's own attributes: it is reachable
 // only through the exceptions it is raised with.
-constexpr const char* panic_name = "kestro_runtime.PanicException";
-constexpr const char* panic_doc =
+constexpr const char* PANIC_NAME = "kestro_runtime.PanicException";
+constexpr const char* PANIC_DOC =
     "Raised when the extension's own code fails internally.\n"
     "\n"
     "Like SystemExit, it derives from BaseException rather than Exception, so that it is not\n"
@@ -72,7 +72,7 @@ void restore_exception(PyRef exception) {
 
 PyObject* panic_exception() {
     if (panic_type == nullptr) {
-        panic_type = PyErr_NewExceptionWithDoc(panic_name, panic_doc, PyExc_BaseException, nullptr);
+        panic_type = PyErr_NewExceptionWithDoc(PANIC_NAME, PANIC_DOC, PyExc_BaseException, nullptr);
     }
     return panic_type;
 }

@@ -11,7 +11,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto reply_timeout = 1s;
+constexpr auto REPLY_TIMEOUT = 1s;
 
 // Waits until `deadline` (none: without end) in slices of at most CANCEL_POLL_INTERVAL, polling
 // `cancel` between them with no lock held. `attempt(slice_end)` gives the outcome once the wait
@@ -32,7 +32,7 @@ auto wait_in_slices(std::optional<Clock::time_point> deadline, const CancelToken
 template <class T>
 T copy_logging_poison(SharedCell<T>& cell, const char* poisoned_text) {
     auto [value, poisoned] = cell.copy();
-    if (poisoned) log::emit(log::Level::Error, log_target, [&] { return std::string(poisoned_text); });
+    if (poisoned) log::emit(log::Level::Error, LOG_TARGET, [&] { return std::string(poisoned_text); });
     return value;
 }
 
@@ -113,7 +113,7 @@ Result<Bytes, WaitFailure> KestroControlLoop::async_read_raw_bytes(std::uint8_t 
     auto [reply, answer] = reply_channel();
     // The bound covers the wait behind other commands and ticks, and the read's retries.
     return request(command::ReadRawBytes{id, address, length, std::move(reply)}, answer,
-                   reply_timeout, cancel);
+                   REPLY_TIMEOUT, cancel);
 }
 
 Result<Bytes, WaitFailure> KestroControlLoop::write_raw_packet(Bytes packet, const CancelToken& cancel) {
@@ -140,7 +140,7 @@ Result<void, WaitFailure> KestroControlLoop::close(const CancelToken& cancel) {
         if (!slot.thread.joinable()) return;
         slot.thread.join();  // the thread has finished: this returns at once
         if (slot.end->aborted()) {
-            log::emit(log::Level::Error, log_target, [&] {
+            log::emit(log::Level::Error, LOG_TARGET, [&] {
                 return std::string(poisoned ? "Failed to join control loop thread (poisoned): "
                                             : "Failed to join control loop thread: ") +
                        "Any { .. }";

@@ -6,6 +6,6 @@
 
 namespace kestro::control_loop {
 
-inline constexpr std::string_view log_target = "kestro_motor_controller::control_loop";
+inline constexpr std::string_view LOG_TARGET = "kestro_motor_controller::control_loop";
 
 }  // namespace kestro::control_loop

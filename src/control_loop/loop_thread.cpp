@@ -18,16 +18,16 @@ using namespace std::chrono_literals;
 // The longest single wait of the loop thread. Waits toward a tick far away (a period of
 // "hardly ever") are cut into such slices, so that no deadline reaches values a 32-bit time_t
 // cannot hold; a slice that ends early only makes the loop look again.
-constexpr auto longest_wait = 1h;
+constexpr auto LONGEST_WAIT = 1h;
 
 // start + k × period, saturated: when that lies beyond what the clock can hold, the end of
 // time, so that a huge period gives the first tick and no other.
 Clock::time_point tick_time(Clock::time_point start, std::uint64_t k, std::chrono::nanoseconds period) {
     using Rep = Clock::duration::rep;
-    constexpr Rep most = std::numeric_limits<Rep>::max();
+    constexpr Rep MOST = std::numeric_limits<Rep>::max();
     const Rep since_epoch = start.time_since_epoch().count();
     const auto count = static_cast<std::uint64_t>(period.count());
-    if (count != 0 && k > static_cast<std::uint64_t>(most - since_epoch) / count) {
+    if (count != 0 && k > static_cast<std::uint64_t>(MOST - since_epoch) / count) {
         return Clock::time_point::max();
     }
     return start + Clock::duration(static_cast<Rep>(k * count));
@@ -58,7 +58,7 @@ private:
     // choice is made before the command is taken, so a command set aside for a tick still
     // holds its queue slot. `close` wakes the wait, so a long period does not delay it.
     void next_event() {
-        const Clock::time_point wait_end = std::min(next_tick_, Clock::now() + longest_wait);
+        const Clock::time_point wait_end = std::min(next_tick_, Clock::now() + LONGEST_WAIT);
         Readiness ready = task_.commands.wait_until(wait_end);
         if (ready == Readiness::Closed) {
             // Nobody can send: keep time, looking at the stop flag now and then.

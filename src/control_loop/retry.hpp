@@ -32,7 +32,7 @@ auto with_retry(Operation&& operation, std::uint64_t allowed_retries,
         auto result = operation();
         if (result) {
             if (attempt > 1) {
-                log::emit(log::Level::Info, log_target, [&] {
+                log::emit(log::Level::Info, LOG_TARGET, [&] {
                     return "Serial I/O recovered after " + std::to_string(attempt - 1) + " retries";
                 });
             }

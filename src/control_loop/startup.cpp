@@ -21,8 +21,8 @@ using namespace std::chrono_literals;
 using controller::KestroMotorController;
 
 constexpr std::uint8_t STABLE_VOLTAGE = 110;  // raw, 0.1 V: 11.0 V
-constexpr auto voltage_poll = 100ms;
-constexpr auto reboot_timeout = 1s;
+constexpr auto VOLTAGE_POLL = 100ms;
+constexpr auto REBOOT_TIMEOUT = 1s;
 
 bool path_exists(const std::string& path) {
     struct stat info {};
@@ -64,23 +64,23 @@ Result<std::array<std::uint8_t, 7>, MotorError> read_voltages(KestroMotorControl
 // Waits, polling every 100 ms, until every servo reads at least 11.0 V, then reboots them.
 Result<void, MotorError> wait_for_voltage(KestroMotorController& controller,
                                           const LoopConfig& config, const CancelToken& cancel) {
-    log::emit(log::Level::Info, log_target,
+    log::emit(log::Level::Info, LOG_TARGET,
               [] { return std::string("Waiting for voltage to be stable at 12V..."); });
     KESTRO_TRY_ASSIGN(auto voltages, read_voltages(controller, config.allowed_retries(), cancel));
     const Deadline deadline(config.voltage_rampup_timeout());
     auto lowest = [&] { return *std::min_element(voltages.begin(), voltages.end()); };
     while (lowest() < STABLE_VOLTAGE && !deadline.expired()) {
-        if (!sleep_for(voltage_poll, cancel)) return fail(Interrupted{});
+        if (!sleep_for(VOLTAGE_POLL, cancel)) return fail(Interrupted{});
         KESTRO_TRY_ASSIGN(voltages, read_voltages(controller, config.allowed_retries(), cancel));
     }
     if (lowest() < STABLE_VOLTAGE) {
         return fail(VoltageRampupTimeout{config.voltage_rampup_timeout(), lowest()});
     }
-    log::emit(log::Level::Info, log_target, [&] {
+    log::emit(log::Level::Info, LOG_TARGET, [&] {
         return "Voltage is stable at ~12V: " + text::bracketed(voltages) + " (took " +
                text::duration(deadline.elapsed()) + ")";
     });
-    auto rebooted = controller.reboot(reboot_timeout, cancel);
+    auto rebooted = controller.reboot(REBOOT_TIMEOUT, cancel);
     if (cancel.requested()) return fail(Interrupted{});
     if (!rebooted) return fail(CommunicationError{});
     return {};

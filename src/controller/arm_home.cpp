@@ -12,12 +12,12 @@ namespace {
 
 namespace sm40bl = servo_bus::sm40bl;
 
-constexpr double pi = 3.141592653589793;
-constexpr double two_pi = 6.283185307179586;
+constexpr double PI = 3.141592653589793;
+constexpr double TWO_PI = 6.283185307179586;
 
 double wrap_to_pi(double radians) {
-    while (radians > pi) radians -= two_pi;
-    while (radians < -pi) radians += two_pi;
+    while (radians > PI) radians -= TWO_PI;
+    while (radians < -PI) radians += TWO_PI;
     return radians;
 }
 

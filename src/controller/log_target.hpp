@@ -6,6 +6,6 @@
 
 namespace kestro::controller {
 
-inline constexpr std::string_view log_target = "kestro_motor_controller::controller";
+inline constexpr std::string_view LOG_TARGET = "kestro_motor_controller::controller";
 
 }  // namespace kestro::controller

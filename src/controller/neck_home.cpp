@@ -14,10 +14,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto cycle_sleep = 10ms;
-constexpr double two_pi = 6.283185307179586;
-constexpr std::uint32_t settle_cycles = 2000;
-constexpr double reached = std::numeric_limits<double>::epsilon();
+constexpr auto CYCLE_SLEEP = 10ms;
+constexpr double TWO_PI = 6.283185307179586;
+constexpr std::uint32_t SETTLE_CYCLES = 2000;
+constexpr double REACHED = std::numeric_limits<double>::epsilon();
 
 // Whole cycles needed to cover `distance` at `step` per cycle, saturated to 32 bits, plus
 // the settling margin (with 32-bit wrap-around).
@@ -29,7 +29,7 @@ std::uint32_t cycle_budget(double distance, double step) {
     } else if (ramp > 0.0) {  // also false for NaN
         cycles = static_cast<std::uint32_t>(ramp);
     }
-    return cycles + settle_cycles;
+    return cycles + SETTLE_CYCLES;
 }
 
 // The largest of 0 and the values, ignoring NaN.
@@ -68,7 +68,7 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
     NeckPositions goal{};
     NeckPositions distance{};
     for (std::size_t i = 0; i < goal.size(); ++i) {
-        goal[i] = std::round(start[i] / two_pi) * two_pi;  // halves go away from zero
+        goal[i] = std::round(start[i] / TWO_PI) * TWO_PI;  // halves go away from zero
         distance[i] = std::fabs(start[i] - goal[i]);
     }
 
@@ -76,7 +76,7 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
         KESTRO_TRY(enable_neck(true));
     }
 
-    const double step = speed * std::chrono::duration<double>(cycle_sleep).count();
+    const double step = speed * std::chrono::duration<double>(CYCLE_SLEEP).count();
     const std::uint32_t cycles = cycle_budget(largest(distance), step);
     NeckPositions cmd = start;
     NeckPositions observed = start;
@@ -98,14 +98,14 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
         }
         KESTRO_TRY_ASSIGN(observed, command_neck_mit(cmd, "neck_home"));
         for (std::size_t i = 0; i < cmd.size(); ++i) {
-            if (!settled[i] && std::fabs(cmd[i] - goal[i]) < reached &&
+            if (!settled[i] && std::fabs(cmd[i] - goal[i]) < REACHED &&
                 std::fabs(observed[i] - goal[i]) < tolerance) {
                 settled[i] = true;
             }
         }
         if (progress) progress(observed, goal);
         if (std::all_of(settled.begin(), settled.end(), [](bool s) { return s; })) return observed;
-        if (!sleep_for(cycle_sleep, cancel)) return fail(ControllerError::interrupted("neck_home"));
+        if (!sleep_for(CYCLE_SLEEP, cancel)) return fail(ControllerError::interrupted("neck_home"));
     }
     return fail(ControllerError("neck_home: timed out before settling. observed=" + list(observed) +
                                 ", goals=" + list(goal) +

@@ -34,7 +34,7 @@ double KestroMotorController::clamp_neck_position(std::size_t index, double posi
     auto [lower, upper] = NECK_POSITION_LIMITS[index];
     double clamped = position < lower ? lower : position > upper ? upper : position;
     if (std::fabs(clamped - position) > std::numeric_limits<double>::epsilon()) {
-        log::emit(log::Level::Warn, log_target, [&] {
+        log::emit(log::Level::Warn, LOG_TARGET, [&] {
             return joint_name(index) + " requested position " + text::fixed(position, 4) +
                    " rad out of safe range [" + text::fixed(lower, 4) + ", " +
                    text::fixed(upper, 4) + "]; clamped to " + text::fixed(clamped, 4);

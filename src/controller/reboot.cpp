@@ -12,7 +12,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto poll_interval = 100ms;
+constexpr auto POLL_INTERVAL = 100ms;
 
 }  // namespace
 
@@ -20,7 +20,7 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
                                             const CancelToken& cancel) {
     if (!serial_port_) return {};
     for (std::uint8_t id : SERVO_IDS) {
-        log::emit(log::Level::Warn, log_target, [&] {
+        log::emit(log::Level::Warn, LOG_TARGET, [&] {
             return "Rebooting motor " + servo_name(id) + " (id=" + std::to_string(id) + ")";
         });
         // Whether the servo acknowledged does not matter; only a failed send ends the reboot.
@@ -30,7 +30,7 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
     std::vector<std::uint8_t> pending(SERVO_IDS.begin(), SERVO_IDS.end());
     const Deadline deadline(timeout);
     while (!pending.empty() && !deadline.expired()) {
-        if (!sleep_for(poll_interval, cancel)) return fail(ControllerError::interrupted("reboot"));
+        if (!sleep_for(POLL_INTERVAL, cancel)) return fail(ControllerError::interrupted("reboot"));
         std::erase_if(pending, [&](std::uint8_t id) {
             auto answered = feetech_.ping(*serial_port_, id);
             return answered && *answered;
@@ -40,7 +40,7 @@ Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
 
     std::vector<std::string> silent;
     for (std::uint8_t id : pending) {
-        log::emit(log::Level::Warn, log_target, [&] {
+        log::emit(log::Level::Warn, LOG_TARGET, [&] {
             return "Motor " + servo_name(id) + " (id=" + std::to_string(id) +
                    ") did not respond after reboot within timeout";
         });

@@ -150,8 +150,8 @@ Outcome<void> KestroMotorController::write_raw_bytes(std::uint8_t id, std::uint8
 
 Result<std::vector<std::uint8_t>, IoError> KestroMotorController::write_raw_packet(
     std::span<const std::uint8_t> data) {
-    constexpr auto reply_window = 10ms;
-    constexpr auto poll_interval = 5ms;
+    constexpr auto REPLY_WINDOW = 10ms;
+    constexpr auto POLL_INTERVAL = 5ms;
 
     if (!serial_port_) {
         return fail(IoError::custom(IoErrorKind::Unsupported, std::string(NO_SERIAL_PORT)));
@@ -161,10 +161,10 @@ Result<std::vector<std::uint8_t>, IoError> KestroMotorController::write_raw_pack
     KESTRO_TRY(port.drain());
 
     auto waiting = port.bytes_to_read();
-    const Deadline window(reply_window);
+    const Deadline window(REPLY_WINDOW);
     while (waiting && *waiting == 0) {
         if (window.expired()) return {};
-        std::this_thread::sleep_for(poll_interval);
+        std::this_thread::sleep_for(POLL_INTERVAL);
         waiting = port.bytes_to_read();
     }
     if (!waiting) return fail(waiting.error().to_io_error());

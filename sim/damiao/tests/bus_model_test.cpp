@@ -19,15 +19,15 @@ using can_motor::damiao::encode;
 using can_motor::damiao::MitCommand;
 using can_motor::damiao::MitLimits;
 
-constexpr MitLimits yaw_limits{12.5f, 30.0f, 500.0f, 5.0f, 10.0f};
-const Bytes enable_payload{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC};
+constexpr MitLimits YAW_LIMITS{12.5f, 30.0f, 500.0f, 5.0f, 10.0f};
+const Bytes ENABLE_PAYLOAD{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC};
 
 BusFrame standard(std::uint32_t id, Bytes data) {
     return BusFrame{id, false, std::move(data), false};
 }
 
 BusFrame mit(const MitCommand& command) {
-    const auto payload = encode(yaw_limits, command);
+    const auto payload = encode(YAW_LIMITS, command);
     return standard(0x001, {payload.begin(), payload.end()});
 }
 
@@ -43,7 +43,7 @@ protected:
     float position_at(std::chrono::milliseconds at) {
         auto answer = send(standard(0x7FF, {0x01, 0x00, 0xCC, 0, 0, 0, 0, 0}), at);
         EXPECT_TRUE(answer);
-        return answer ? decode_state(yaw_limits, answer->data)->position : 0.0f;
+        return answer ? decode_state(YAW_LIMITS, answer->data)->position : 0.0f;
     }
 
     DamiaoBusModel model{neck_motor_configs()};
@@ -51,7 +51,7 @@ protected:
 };
 
 TEST_F(SimModelTest, PositionApproachesTheGoalFasterWithMoreStiffness) {
-    send(standard(0x001, enable_payload), 0ms);
+    send(standard(0x001, ENABLE_PAYLOAD), 0ms);
     send(mit({1.0f, 0.0f, 5.0f, 1.0f, 0.0f}), 0ms);
     const float soft = position_at(20ms);
     model.place(1, 0.0, 0);
@@ -66,7 +66,7 @@ TEST_F(SimModelTest, PositionApproachesTheGoalFasterWithMoreStiffness) {
 TEST_F(SimModelTest, SpeedIsLimitedByVmaxAndADisabledMotorStays) {
     send(mit({10.0f, 0.0f, 500.0f, 0.0f, 0.0f}), 0ms);
     EXPECT_NEAR(position_at(100ms), 0.0f, 0.001f) << "disabled";
-    send(standard(0x001, enable_payload), 100ms);
+    send(standard(0x001, ENABLE_PAYLOAD), 100ms);
     send(mit({10.0f, 0.0f, 500.0f, 0.0f, 0.0f}), 100ms);
     EXPECT_NEAR(position_at(200ms), 3.0f, 0.01f);  // 30 rad/s for 0.1 s
 }
@@ -75,7 +75,7 @@ TEST_F(SimModelTest, ReportsWholeTurnsAndFollowsCommandsInReportedPositions) {
     model.place(1, 0.2, 1);
     const double turn = 2.0 * std::numbers::pi;
     EXPECT_NEAR(position_at(0ms), turn + 0.2, 0.001);
-    send(standard(0x001, enable_payload), 0ms);
+    send(standard(0x001, ENABLE_PAYLOAD), 0ms);
     send(mit({static_cast<float>(turn), 0.0f, 30.0f, 1.0f, 0.0f}), 0ms);
     EXPECT_NEAR(position_at(1000ms), turn, 0.001);
 }
@@ -98,19 +98,19 @@ TEST_F(SimModelTest, RegisterFramesAndTheirReplies) {
 }
 
 TEST_F(SimModelTest, OnlyAddressedClassicFramesAreAnswered) {
-    EXPECT_FALSE(send(BusFrame{0x001, true, enable_payload, false}, 0ms));
-    EXPECT_FALSE(send(BusFrame{0x001, false, enable_payload, true}, 0ms));
-    EXPECT_FALSE(send(standard(0x004, enable_payload), 0ms));
+    EXPECT_FALSE(send(BusFrame{0x001, true, ENABLE_PAYLOAD, false}, 0ms));
+    EXPECT_FALSE(send(BusFrame{0x001, false, ENABLE_PAYLOAD, true}, 0ms));
+    EXPECT_FALSE(send(standard(0x004, ENABLE_PAYLOAD), 0ms));
     EXPECT_FALSE(send(standard(0x7FF, {0x09, 0x00, 0xCC, 0, 0, 0, 0, 0}), 0ms));
     model.set_silent(1, true);
-    EXPECT_FALSE(send(standard(0x001, enable_payload), 0ms));
+    EXPECT_FALSE(send(standard(0x001, ENABLE_PAYLOAD), 0ms));
     EXPECT_FALSE(model.snapshot(1).enabled);
 }
 
 TEST_F(SimModelTest, ForeignFramesComeFirstAndDelayIsReported) {
     model.set_foreign_frames(2);
     model.set_reply_delay(3, 7ms);
-    auto reply = model.handle(standard(0x003, enable_payload), start);
+    auto reply = model.handle(standard(0x003, ENABLE_PAYLOAD), start);
     ASSERT_EQ(reply.frames.size(), 3u);
     EXPECT_EQ(reply.delay, 7ms);
     EXPECT_EQ(reply.frames[0].id, 0x003u);

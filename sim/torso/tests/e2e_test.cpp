@@ -22,10 +22,10 @@ using controller::KestroMotorController;
 using testing::SimProcess;
 using Clock = std::chrono::steady_clock;
 
-constexpr double two_pi = 6.283185307179586;
+constexpr double TWO_PI = 6.283185307179586;
 
 // Counts a servo reports for `radians` (2048 = 0 rad, 4096 per turn).
-double counts(double radians) { return 2048 + radians * 4096 / two_pi; }
+double counts(double radians) { return 2048 + radians * 4096 / TWO_PI; }
 
 class TorsoE2e : public ::testing::Test {
 protected:
@@ -175,9 +175,9 @@ TEST_F(TorsoE2e, NeckEnablesAndHomesFromAMultiTurnStart) {
     ASSERT_NO_FATAL_FAILURE(start({"--neck-turns", "1,-1,1", "--neck-angles", "0.3,-0.2,-0.1"}));
     auto start_positions = controller().read_neck_positions();
     ASSERT_TRUE(start_positions) << start_positions.error().message();
-    EXPECT_NEAR((*start_positions)[0], two_pi + 0.3, 0.001);
-    EXPECT_NEAR((*start_positions)[1], -two_pi - 0.2, 0.001);
-    EXPECT_NEAR((*start_positions)[2], two_pi - 0.1, 0.001);
+    EXPECT_NEAR((*start_positions)[0], TWO_PI + 0.3, 0.001);
+    EXPECT_NEAR((*start_positions)[1], -TWO_PI - 0.2, 0.001);
+    EXPECT_NEAR((*start_positions)[2], TWO_PI - 0.1, 0.001);
 
     ASSERT_TRUE(controller().enable_neck(true));
     EXPECT_EQ(command("motor 2 state").substr(0, 2), "ok");
@@ -185,7 +185,7 @@ TEST_F(TorsoE2e, NeckEnablesAndHomesFromAMultiTurnStart) {
 
     auto homed = controller().neck_home(2.0, 0.01, std::nullopt, std::nullopt);
     ASSERT_TRUE(homed) << homed.error().message();
-    const std::array<double, 3> zeros{two_pi, -two_pi, two_pi};
+    const std::array<double, 3> zeros{TWO_PI, -TWO_PI, TWO_PI};
     for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR((*homed)[i], zeros[i], 0.01) << i;
 
     // A second client (as a control loop would be) shares the bus with the first.

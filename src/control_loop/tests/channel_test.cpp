@@ -39,18 +39,18 @@ TEST(Channel, KeepsOrderAndMakesProducersWaitForRoom) {
 }
 
 TEST(Channel, ManyProducersKeepEachOwnOrder) {
-    constexpr int producers = 4;
-    constexpr int per_producer = 2000;
+    constexpr int PRODUCERS = 4;
+    constexpr int PER_PRODUCER = 2000;
     auto [tx, rx] = bounded_channel<std::pair<int, int>>(100);
     std::vector<std::thread> threads;
-    for (int p = 0; p < producers; ++p) {
+    for (int p = 0; p < PRODUCERS; ++p) {
         threads.emplace_back([p, sender = tx] () mutable {
-            for (int i = 0; i < per_producer; ++i) ASSERT_TRUE(sender.send({p, i}));
+            for (int i = 0; i < PER_PRODUCER; ++i) ASSERT_TRUE(sender.send({p, i}));
         });
     }
     { auto last = std::move(tx); }  // only the producers' copies remain
 
-    std::vector<int> next(producers, 0);
+    std::vector<int> next(PRODUCERS, 0);
     int received = 0;
     while (auto item = receive(rx)) {
         auto [p, i] = *item;
@@ -58,7 +58,7 @@ TEST(Channel, ManyProducersKeepEachOwnOrder) {
         ++received;
     }
     EXPECT_EQ(receive(rx).error(), RecvError::Closed);
-    EXPECT_EQ(received, producers * per_producer);
+    EXPECT_EQ(received, PRODUCERS * PER_PRODUCER);
     for (auto& t : threads) t.join();
 }
 

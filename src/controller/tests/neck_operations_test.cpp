@@ -15,7 +15,7 @@ namespace kestro::controller {
 namespace {
 
 using namespace std::chrono_literals;
-constexpr double two_pi = 6.283185307179586;
+constexpr double TWO_PI = 6.283185307179586;
 
 class NeckOperations : public ::testing::Test {
 protected:
@@ -195,7 +195,7 @@ TEST_F(NeckOperations, FeedbackRequestsFindSilentMotorsAndReadPositions) {
     neck().place(1, 0.25, 1);
     auto positions = controller().read_neck_positions();
     ASSERT_TRUE(positions);
-    EXPECT_NEAR((*positions)[0], 0.25 + two_pi, 1e-3);
+    EXPECT_NEAR((*positions)[0], 0.25 + TWO_PI, 1e-3);
 
     neck().set_silent(2, true);
     EXPECT_EQ(controller().check_missing_neck_motors(), std::vector<std::string>{"neck_pitch"});
@@ -212,8 +212,8 @@ TEST_F(NeckOperations, HomingRampsEachJointToTheNearestWholeTurn) {
     auto home = controller().neck_home(5.0, 0.15, 5.0f, std::nullopt);
     ASSERT_TRUE(home) << home.error().message();
     EXPECT_NEAR((*home)[0], 0.0, 0.15);
-    EXPECT_NEAR((*home)[1], two_pi, 0.15);
-    EXPECT_NEAR((*home)[2], -two_pi, 0.15);
+    EXPECT_NEAR((*home)[1], TWO_PI, 0.15);
+    EXPECT_NEAR((*home)[2], -TWO_PI, 0.15);
     EXPECT_TRUE(controller().neck_torque_enabled()) << "homing enables and leaves the neck on";
     for (const auto& command : controller().neck_commands()) EXPECT_EQ(command.kp, 5.0f);
     EXPECT_EQ(controller().neck_commands()[0].kd, 1.0f);
@@ -230,7 +230,7 @@ TEST_F(NeckOperations, HomingTellsItsProgressAfterEveryCommandExchange) {
         4.0, 0.05, {}, {}, {},
         [&](std::span<const double, 3> seen, std::span<const double, 3> goals) {
             observed.push_back({seen[0], seen[1], seen[2]});
-            goals_constant = goals_constant && goals[0] == 0.0 && goals[1] == 0.0 && goals[2] == two_pi;
+            goals_constant = goals_constant && goals[0] == 0.0 && goals[1] == 0.0 && goals[2] == TWO_PI;
             // The cycle's command has gone out, and its reply is what the callback is told.
             auto yaw = neck().snapshot(1);
             after_the_exchange = after_the_exchange && yaw.last_mit &&
