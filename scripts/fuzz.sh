@@ -20,19 +20,16 @@ fi
 # sanitizer runtimes.
 scripts/setup-debian.sh clang-16 libclang-rt-16-dev
 
-# The whole build directory uses clang (fuzz/clang++.sh), with AddressSanitizer and
-# UndefinedBehaviorSanitizer everywhere and libFuzzer's coverage instrumentation in every
-# library, so that the fuzzer steers by, and the sanitizers watch, the code under test.
-# libstdc++ 12 only offers <expected> to compilers that announce __cpp_concepts 202002L; clang 16
-# implements what that header needs (conditionally trivial special members) but announces
-# 201907L, so the announcement is raised. _GLIBCXX_ASSERTIONS bounds-checks span, vector and
-# optional accesses.
+# The whole build directory uses clang, with AddressSanitizer and UndefinedBehaviorSanitizer
+# everywhere and libFuzzer's coverage instrumentation in every library, so that the fuzzer
+# steers by, and the sanitizers watch, the code under test. _GLIBCXX_ASSERTIONS bounds-checks
+# span, vector and optional accesses.
 build=build-fuzz
-cpp_args="-U__cpp_concepts -D__cpp_concepts=202002L -D_GLIBCXX_ASSERTIONS"
+cpp_args="-D_GLIBCXX_ASSERTIONS"
 cpp_args+=" -fsanitize=fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer"
 setup_args=(--werror -Dfuzz=enabled -Dtests=disabled -Dbenchmarks=disabled
             -Db_sanitize=address,undefined -Db_lundef=false "-Dcpp_args=$cpp_args")
-export CXX="$PWD/fuzz/clang++.sh"
+export CXX="${FUZZ_CLANGXX:-clang++-16}"
 if [[ -f $build/build.ninja ]]; then
     # configure, not setup --reconfigure: Meson 1.0 keeps old compiler arguments on the latter.
     meson configure "$build" "${setup_args[@]}" >/dev/null

@@ -14,13 +14,10 @@ configure_build() {
 }
 
 # The instrumented builds. A module loaded into an interpreter that is not instrumented cannot
-# have undefined sanitizer symbols resolved at link time (b_lundef), only at load time. GCC 12
-# reports maybe-uninitialized false positives in instrumented code (the Python module's
-# argument tuples, for one): that one warning is off here; every other stays fatal, and the
-# plain builds keep it too.
+# have undefined sanitizer symbols resolved at link time (b_lundef), only at load time.
 asan_ubsan_args=(-Db_sanitize=address,undefined -Db_lundef=false
-                 "-Dcpp_args=-fno-sanitize-recover=all -fno-omit-frame-pointer -Wno-maybe-uninitialized")
-tsan_args=(-Db_sanitize=thread -Db_lundef=false -Dcpp_args=-Wno-maybe-uninitialized)
+                 "-Dcpp_args=-fno-sanitize-recover=all -fno-omit-frame-pointer")
+tsan_args=(-Db_sanitize=thread -Db_lundef=false)
 
 # simulator_env PRELOAD SIMULATOR DIR [qemu]: sets the array sim_env to what an interpreter
 # needs to reach the simulated torso. The preload libraries PRELOAD (the CAN one last) carry

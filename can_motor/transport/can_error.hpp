@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <string>
-#include <type_traits>
 #include <variant>
 
 #include "common/io_error.hpp"
@@ -52,11 +51,8 @@ public:
 
 private:
     // From the alternative itself rather than a variant: moving a variant temporary here
-    // trips a false maybe-uninitialized warning of GCC 12 under the sanitizers. Constrained to
-    // the alternatives: a constructor that accepts any type makes clang's check of whether a
-    // Result<T, CanError> can be copied depend on itself, and the copy fails to compile.
+    // trips a false maybe-uninitialized warning of GCC 12 under the sanitizers.
     template <class Variant>
-        requires std::is_constructible_v<Detail, Variant>
     explicit CanError(Variant detail) : detail_(std::move(detail)) {}
 
     Detail detail_;

@@ -75,7 +75,7 @@ TEST(KestroTryAssign, MovesAValueThatCannotBeCopiedAndAssignsToAnExistingVariabl
         KESTRO_TRY_ASSIGN(replaced, make(second_ok));
         return *owned + *replaced;
     };
-    EXPECT_EQ(take(true, true).value(), 10);
+    EXPECT_EQ(*take(true, true), 10);
     EXPECT_EQ(take(true, false).error().text, "low 1");
 }
 
@@ -101,6 +101,38 @@ TEST(KestroTry, KeepsTheErrorWhenTheTypesAgree) {
         return 0;
     };
     EXPECT_EQ(outer().error().code, 9);
+}
+
+// The parts of the result type itself that the macros do not reach.
+TEST(Result, CopiesAssignsAndComparesWhicheverSideItHolds) {
+    using R = Result<std::string, std::string>;  // the same type on both sides is allowed
+    R value = std::string("value");
+    R error = fail(std::string("error"));
+    EXPECT_EQ(value, "value");
+    EXPECT_FALSE(error == "error") << "an error is never equal to a value";
+    EXPECT_TRUE(error == fail(std::string("error")));
+    EXPECT_FALSE(value == fail(std::string("value")));
+    EXPECT_EQ(error.value_or("fallback"), "fallback");
+    EXPECT_EQ(value.value_or("fallback"), "value");
+
+    R copy = error;
+    copy = value;  // from the other side: the error is destroyed, the value copied in
+    EXPECT_EQ(copy, "value");
+    copy = std::move(error);
+    EXPECT_EQ(copy.error(), "error");
+    EXPECT_EQ(value->size(), 5u);
+
+    Result<void, int> done;
+    EXPECT_TRUE(done);
+    done = fail(4);
+    EXPECT_EQ(done.error(), 4);
+}
+
+TEST(ResultDeathTest, ReadingTheSideItDoesNotHoldStopsTheProgram) {
+    Result<int, LowError> value = 1;
+    Result<int, LowError> error = fail(LowError{2});
+    EXPECT_DEATH((void)*error, "value read from a result that does not hold one");
+    EXPECT_DEATH((void)value.error(), "error read from a result that does not hold one");
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ PyObject* at_exit(PyObject*, PyObject*) {
             // final run through its queue ends.
             log_bridge::stop_forwarding();
             for (const auto& weak : tracked) {
-                if (auto loop = weak.lock()) loop->close();
+                // Without a cancel check, close cannot fail.
+                if (auto loop = weak.lock()) (void)loop->close();
             }
             tracked.clear();
             Py_RETURN_NONE;

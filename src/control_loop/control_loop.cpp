@@ -46,7 +46,7 @@ KestroControlLoop::KestroControlLoop(Sender<MotorCommand> command_tx,
       motor_name_id_(std::move(motor_name_id)) {}
 
 KestroControlLoop::~KestroControlLoop() {
-    close();
+    (void)close();  // without a cancel check, close cannot fail
     // Released on its own thread (by a log handler's last reference), the loop cannot be
     // waited for: the thread, already asked to stop, ends by itself.
     thread_handle_.with_lock([](ThreadSlot& slot) {

@@ -31,11 +31,11 @@ TEST(Channel, KeepsOrderAndMakesProducersWaitForRoom) {
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(third_sent) << "a full channel must hold the producer back";
 
-    EXPECT_EQ(receive(rx).value(), 1);
+    EXPECT_EQ(receive(rx), 1);
     producer.join();
     EXPECT_TRUE(third_sent);
-    EXPECT_EQ(receive(rx).value(), 2);
-    EXPECT_EQ(receive(rx).value(), 3);
+    EXPECT_EQ(receive(rx), 2);
+    EXPECT_EQ(receive(rx), 3);
 }
 
 TEST(Channel, ManyProducersKeepEachOwnOrder) {
@@ -88,7 +88,7 @@ TEST(Channel, QueuedValuesAreDeliveredBeforeClosedIsReported) {
     auto [tx, rx] = bounded_channel<int>(4);
     ASSERT_TRUE(tx.send(7));
     { auto gone = std::move(tx); }
-    EXPECT_EQ(rx.recv_until(Clock::now() + 1s).value(), 7);
+    EXPECT_EQ(rx.recv_until(Clock::now() + 1s), 7);
     EXPECT_EQ(rx.recv_until(Clock::now() + 1s).error(), RecvError::Closed);
 }
 
@@ -127,7 +127,7 @@ TEST(Channel, TimedSendsKeepTheirValueAndAWaitTakesNothing) {
 
     EXPECT_EQ(rx.wait_until(Clock::now()), Readiness::Ready);
     EXPECT_EQ(tx.send_until(second, Clock::now()), SendStatus::Full) << "waiting took nothing";
-    EXPECT_EQ(*rx.try_recv().value(), 1);
+    EXPECT_EQ(**rx.try_recv(), 1);
     EXPECT_EQ(rx.wait_until(Clock::now() + 5ms), Readiness::Timeout);
 
     std::thread waker([sender = tx]() mutable {

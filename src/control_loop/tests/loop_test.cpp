@@ -132,11 +132,11 @@ TEST_F(Loop, CloseRunsTheQueuedCommandsFirstAndLaterRequestsFail) {
     auto loop = start_ok(config(std::nullopt, std::nullopt, 5, 30s, 50ms));
     ASSERT_TRUE(loop);
     for (int i = 1; i <= 20; ++i) ASSERT_TRUE(loop->send(command::SetNeckRollPosition{0.01 * i}));
-    loop->close();
+    ASSERT_TRUE(loop->close());
     EXPECT_NEAR(neck().snapshot(3).last_mit->position, 0.2, 1e-3);
 
     auto begun = Clock::now();
-    loop->close();
+    ASSERT_TRUE(loop->close());
     EXPECT_LT(Clock::now() - begun, 10ms) << "a second close has nothing to wait for";
     EXPECT_FALSE(loop->send(command::EnableTorque{}));
     EXPECT_EQ(loop->async_read_raw_bytes(1, 40, 1).error(), WaitFailure::ChannelClosed);
@@ -198,7 +198,7 @@ TEST_F(Loop, PoisonedCellsAreReportedAndStillRead) {
 
     // A poisoned torque cell is not updated, and the command still counts as done.
     ASSERT_TRUE(loop->send(command::EnableTorqueOnIds{{}}));
-    loop->close();
+    ASSERT_TRUE(loop->close());
     EXPECT_EQ(loop->is_torque_enabled(), false);
 }
 
@@ -213,7 +213,7 @@ TEST_P(LoopThreadEnd, ClosesTheQueueAndIsReportedAtClose) {
     EXPECT_TRUE(eventually([&] { return !loop->send(command::EnableTorque{}); }))
         << "the queue closes when the thread ends";
     log::Capture::instance().take();
-    loop->close();
+    ASSERT_TRUE(loop->close());
     auto records = log::Capture::instance().take();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, "Failed to join control loop thread: Any { .. }");
@@ -229,7 +229,7 @@ TEST_F(Loop, AFaultIsReportedWithThePoisonedHandleNote) {
     EXPECT_TRUE(eventually([&] { return !loop->send(command::EnableTorque{}); }));
     ControlLoopTestAccess::poison_thread_handle(*loop);
     log::Capture::instance().take();
-    loop->close();
+    ASSERT_TRUE(loop->close());
     auto records = log::Capture::instance().take();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, "Failed to join control loop thread (poisoned): Any { .. }");

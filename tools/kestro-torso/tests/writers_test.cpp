@@ -101,7 +101,7 @@ TEST(Options, CommandOptionsTakeValuesEitherWay) {
     EXPECT_FALSE(parse_positive("nan", "--rate"));
     EXPECT_FALSE(parse_positive("5x", "--rate"));
     EXPECT_FALSE(parse_count("-1", "--count"));
-    EXPECT_EQ(parse_count("12", "--count").value(), 12u);
+    EXPECT_EQ(parse_count("12", "--count"), 12u);
 }
 
 }  // namespace
