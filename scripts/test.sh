@@ -34,9 +34,7 @@ configure_build "$build" "${setup_args[@]}"
 meson compile -C "$build"
 
 status=0
-# One test program at a time: several share 2 cores badly, and the buses have 10-20 ms
-# reply time-outs that a starved simulator thread could miss.
-meson test -C "$build" --print-errorlogs --num-processes 1 || status=$?
+meson test -C "$build" --print-errorlogs || status=$?
 python3 scripts/test_summary.py "$build/meson-logs/testlog.json" "$build"
 
 if [[ -z ${1:-} ]]; then

@@ -32,6 +32,8 @@ using NeckPositions = std::array<double, 3>;
 // Told the reported positions and the goals once per homing cycle.
 using NeckHomeProgress =
     std::function<void(std::span<const double, 3> observed, std::span<const double, 3> goals)>;
+// Waits `duration` between two homing cycles; false when `cancel` asked to stop.
+using HomingSleeper = std::function<bool(std::chrono::nanoseconds duration, const CancelToken& cancel)>;
 
 class KestroMotorController {
 public:
@@ -118,6 +120,10 @@ public:
     Outcome<NeckPositions> neck_home(double speed, double tolerance, std::optional<float> kp,
                                      std::optional<float> kd, const CancelToken& cancel = {},
                                      const NeckHomeProgress& progress = {});
+    // How a homing cycle waits out its 10 ms; real time (`sleep_for`) unless replaced. A test
+    // of the cycle budget hands in one that returns at once: every frame sent stays the same,
+    // only the wall-clock time between them goes.
+    void set_homing_sleeper(HomingSleeper sleeper) { homing_sleeper_ = std::move(sleeper); }
 
 private:
     KestroMotorController(std::optional<servo_bus::SerialPort> serial_port,
@@ -136,6 +142,7 @@ private:
     std::array<can_motor::damiao::Damiao, 3> neck_motors_;
     std::array<can_motor::damiao::MitCommand, 3> neck_commands_ = DEFAULT_NECK_COMMANDS;
     bool neck_torque_enabled_ = false;
+    HomingSleeper homing_sleeper_ = sleep_for;
 };
 
 }  // namespace kestro::controller

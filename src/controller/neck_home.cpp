@@ -105,7 +105,9 @@ Outcome<NeckPositions> KestroMotorController::neck_home(double speed, double tol
         }
         if (progress) progress(observed, goal);
         if (std::all_of(settled.begin(), settled.end(), [](bool s) { return s; })) return observed;
-        if (!sleep_for(CYCLE_SLEEP, cancel)) return fail(ControllerError::interrupted("neck_home"));
+        if (!homing_sleeper_(CYCLE_SLEEP, cancel)) {
+            return fail(ControllerError::interrupted("neck_home"));
+        }
     }
     return fail(ControllerError("neck_home: timed out before settling. observed=" + list(observed) +
                                 ", goals=" + list(goal) +

@@ -283,11 +283,20 @@ TEST_F(NeckOperations, AnExhaustedCycleBudgetTimesOutWithTheLastObservations) {
 
 TEST_F(NeckOperations, AJointThatNeverSettlesTimesOutAfterTheSettlingBudget) {
     // The joints start at their goals, so the budget is the 2000 settling cycles alone
-    // (about 20 s); a blocked pitch keeps reporting 0.3 rad, outside the 0.15 tolerance.
+    // (20 s of 10 ms waits, not waited out here); a blocked pitch keeps reporting 0.3 rad,
+    // outside the 0.15 tolerance.
     neck().place(2, 0.3, 0);
     neck().set_stuck(2, true);
-    auto home = controller().neck_home(100.0, 0.15, {}, {});
+    std::vector<std::chrono::nanoseconds> waits;
+    controller().set_homing_sleeper([&](std::chrono::nanoseconds wait, const CancelToken&) {
+        waits.push_back(wait);
+        return true;
+    });
+    int cycles = 0;
+    auto home = controller().neck_home(100.0, 0.15, {}, {}, {}, [&](auto, auto) { ++cycles; });
     ASSERT_FALSE(home);
+    EXPECT_EQ(cycles, 2000);
+    EXPECT_EQ(waits, std::vector<std::chrono::nanoseconds>(2000, 10ms)) << "one 10 ms wait a cycle";
     // Yaw and roll may still creep toward their goals; the blocked pitch reads the same.
     auto last = controller().read_neck_positions();
     ASSERT_TRUE(last);
