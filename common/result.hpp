@@ -192,8 +192,7 @@ private:
     }
 
     bool has_value_;
-    // A union rather than a std::variant: one flag and no second dispatch, and no variant
-    // moves for GCC 12 to warn about as maybe uninitialized.
+    // A union with one flag rather than a std::variant: no second dispatch on every access.
     union {
         Value value_;
         E error_;

@@ -33,7 +33,8 @@ using NeckPositions = std::array<double, 3>;
 using NeckHomeProgress =
     std::function<void(std::span<const double, 3> observed, std::span<const double, 3> goals)>;
 // Waits `duration` between two homing cycles; false when `cancel` asked to stop.
-using HomingSleeper = std::function<bool(std::chrono::nanoseconds duration, const CancelToken& cancel)>;
+using HomingSleeper =
+    std::function<bool(std::chrono::nanoseconds duration, const CancelToken& cancel)>;
 
 class KestroMotorController {
 public:
