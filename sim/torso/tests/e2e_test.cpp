@@ -60,9 +60,9 @@ protected:
     KestroMotorController& controller() { return *controller_; }
 
     // Group writes get no reply, so the servos may take them in after the call returns: asks
-    // `line` until the answer is `expected`, for at most 1 s; gives the last answer.
+    // `line` until the answer is `expected`, for at most 10 s; gives the last answer.
     std::string eventually(const std::string& line, const std::string& expected) {
-        const auto deadline = Clock::now() + 1s;
+        const auto deadline = Clock::now() + 10s;
         std::string answer = command(line);
         while (answer != expected && Clock::now() < deadline) {
             std::this_thread::sleep_for(5ms);
@@ -71,9 +71,9 @@ protected:
         return answer;
     }
 
-    // Polls the simulator until servo `id` reports `target` counts (±2), for at most 2 s.
+    // Polls the simulator until servo `id` reports `target` counts (±2), for at most 10 s.
     bool servo_reaches(int id, double target) {
-        const auto deadline = Clock::now() + 2s;
+        const auto deadline = Clock::now() + 10s;
         for (;;) {
             const std::string answer = command("servo " + std::to_string(id) + " position");
             if (answer.starts_with("ok ") && std::fabs(std::stod(answer.substr(3)) - target) <= 2) {

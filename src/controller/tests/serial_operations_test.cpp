@@ -30,7 +30,7 @@ protected:
     // Group writes get no reply, so the servos may still be taking them in when the call
     // returns: wait (boundedly) until `count` requests have arrived.
     std::vector<Request> wait_for_requests(std::size_t count) {
-        auto deadline = Clock::now() + 1s;
+        auto deadline = Clock::now() + 10s;
         auto requests = servos().requests();
         while (requests.size() < count && Clock::now() < deadline) {
             std::this_thread::sleep_for(1ms);
