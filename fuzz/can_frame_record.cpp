@@ -90,7 +90,7 @@ void check_round_trip(const CanFrame& frame) {
     const auto again = frame_record::decode(record->view());
     FUZZ_CHECK(again.has_value(), "an encoded frame does not decode: %s",
                again.error().to_string().c_str());
-    std::vector<std::uint8_t> padded = frame.data;
+    std::vector<std::uint8_t> padded(frame.data.begin(), frame.data.end());
     if (frame.fd) padded.resize(frame_record::fd_length(padded.size()), 0);
     FUZZ_CHECK(again->id == frame.id && again->fd == frame.fd && again->brs == frame.brs &&
                    again->data == padded,

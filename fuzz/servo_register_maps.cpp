@@ -151,7 +151,7 @@ ExpectedRead expected_read(Ids ids, std::uint8_t width, std::span<const std::uin
 }
 
 template <class T>
-using ReadResult = Result<std::vector<T>, ServoBusError>;
+using ReadResult = Result<kestro::servo_bus::GroupValues<T>, ServoBusError>;
 
 // Checks a group read's result: the failure the model expects, or one value per id equal to
 // `expected_value(raw)`. A result that timed out says nothing: the helper thread was not

@@ -101,7 +101,7 @@ Result<MitState, Error> Damiao::cmd_at_arbitration(
                                                   standard_id(master_id_), timeout_));
     std::optional<MitState> state = decode_state(limits_, reply.data);
     // A feedback frame too short to hold a state is the request's failure, not a state.
-    if (!state) return fail(Error::UnexpectedReply{std::move(reply.data)});
+    if (!state) return fail(Error::UnexpectedReply{{reply.data.begin(), reply.data.end()}});
     return *state;
 }
 

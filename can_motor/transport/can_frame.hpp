@@ -1,8 +1,10 @@
 // A CAN frame as the transport sees it: an identifier of one of the two kinds and a payload.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+
+#include "common/inline_vector.hpp"
 
 namespace kestro::can_motor {
 
@@ -34,10 +36,14 @@ private:
     std::uint32_t value_;
 };
 
+// 0 to 8 bytes for a classic frame, 0 to 64 for a CAN FD frame; kept inside the frame, so
+// that sending and receiving need no heap.
+inline constexpr std::size_t MAX_PAYLOAD = 64;
+using CanPayload = InlineVector<std::uint8_t, MAX_PAYLOAD>;
+
 struct CanFrame {
     CanId id = CanId::standard(0);
-    // 0 to 8 bytes for a classic frame, 0 to 64 for a CAN FD frame.
-    std::vector<std::uint8_t> data;
+    CanPayload data;
     bool fd = false;
     // Bit-rate switch; only meaningful for a CAN FD frame.
     bool brs = false;

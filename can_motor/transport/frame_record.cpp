@@ -61,7 +61,8 @@ Result<Record, CanError> encode(const CanFrame& frame) {
     if (!frame.id.in_range()) return fail(CanError::invalid_id());
     const std::size_t length = frame.data.size();
     if (frame.fd) {
-        if (length > CANFD_MAX_DLEN) return fail(CanError::frame_too_large(length));
+        // Every payload fits an FD frame: the payload type holds no more.
+        static_assert(CanPayload::CAPACITY == CANFD_MAX_DLEN);
         canfd_frame raw{};
         raw.can_id = raw_id(frame.id);
         raw.len = static_cast<std::uint8_t>(fd_length(length));

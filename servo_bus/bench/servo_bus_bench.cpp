@@ -26,10 +26,9 @@ void encode_read(benchmark::State& state) {
 BENCHMARK(encode_read);
 
 void encode_sync_write(benchmark::State& state) {
-    const std::vector<std::vector<std::uint8_t>> goals{
-        {0x00, 0x08}, {0x10, 0x08}, {0x20, 0x08}, {0x30, 0x08}};
+    const std::array<std::uint8_t, 8> goals{0x00, 0x08, 0x10, 0x08, 0x20, 0x08, 0x30, 0x08};
     for (auto _ : state) {
-        auto packet = PacketFeetech::sync_write_packet(ARM_IDS, 0x2A, goals);
+        auto packet = PacketFeetech::sync_write_packet(ARM_IDS, 0x2A, 2, goals);
         benchmark::DoNotOptimize(packet->to_bytes());
     }
 }

@@ -11,8 +11,6 @@ namespace kestro::servo_bus {
 namespace {
 
 constexpr std::uint8_t HEADER_BYTE = 0xFF;
-// Header, id, length, instruction or error byte, checksum.
-constexpr std::size_t FRAME_OVERHEAD = 6;
 
 // NOT of the 8-bit wrapping sum of everything between the header and the checksum.
 std::uint8_t checksum(std::span<const std::uint8_t> body) {
@@ -21,7 +19,7 @@ std::uint8_t checksum(std::span<const std::uint8_t> body) {
     return static_cast<std::uint8_t>(~sum);
 }
 
-std::vector<StatusErrorFlag> decode_error_flags(std::uint8_t error_byte) {
+StatusErrorFlags decode_error_flags(std::uint8_t error_byte) {
     constexpr std::array<std::pair<unsigned, StatusErrorFlag>, 5> FLAG_BITS{{
         {0, StatusErrorFlag::Bit0},
         {1, StatusErrorFlag::Bit1},
@@ -29,7 +27,7 @@ std::vector<StatusErrorFlag> decode_error_flags(std::uint8_t error_byte) {
         {3, StatusErrorFlag::Bit3},
         {5, StatusErrorFlag::Bit5},
     }};
-    std::vector<StatusErrorFlag> flags;
+    StatusErrorFlags flags;
     for (auto [bit, flag] : FLAG_BITS) {
         if ((error_byte >> bit) & 1U) flags.push_back(flag);
     }
@@ -39,65 +37,60 @@ std::vector<StatusErrorFlag> decode_error_flags(std::uint8_t error_byte) {
 }  // namespace
 
 Result<InstructionPacketFeetech, CommunicationErrorKind> InstructionPacketFeetech::create(
-    std::uint8_t id, InstructionKind instruction, std::vector<std::uint8_t> params) {
+    std::uint8_t id, InstructionKind instruction, std::span<const std::uint8_t> params) {
     if (params.size() > MAX_PARAMS) return fail(CommunicationErrorKind::Unsupported);
-    return InstructionPacketFeetech(id, instruction, std::move(params));
+    return InstructionPacketFeetech(id, instruction, params);
 }
 
-std::vector<std::uint8_t> InstructionPacketFeetech::to_bytes() const {
-    std::vector<std::uint8_t> bytes(params_.size() + FRAME_OVERHEAD);
-    bytes[0] = HEADER_BYTE;
-    bytes[1] = HEADER_BYTE;
-    bytes[2] = id_;
-    bytes[3] = static_cast<std::uint8_t>(params_.size() + 2);
-    bytes[4] = static_cast<std::uint8_t>(instruction_);
-    std::copy(params_.begin(), params_.end(), bytes.begin() + 5);
-    bytes.back() = checksum(std::span(bytes).subspan(2, bytes.size() - 3));
+PacketBytes InstructionPacketFeetech::to_bytes() const {
+    PacketBytes bytes{HEADER_BYTE, HEADER_BYTE, id_, static_cast<std::uint8_t>(params_.size() + 2),
+                      static_cast<std::uint8_t>(instruction_)};
+    bytes.append(params_.begin(), params_.end());
+    bytes.push_back(checksum(std::span(bytes).subspan(2)));
     return bytes;
 }
 
 InstructionPacketFeetech PacketFeetech::read_packet(std::uint8_t id, std::uint8_t address,
                                                     std::uint8_t length) {
     // Two parameter bytes always fit.
-    return *InstructionPacketFeetech::create(id, InstructionKind::Read, {address, length});
+    const std::uint8_t params[] = {address, length};
+    return *InstructionPacketFeetech::create(id, InstructionKind::Read, params);
 }
 
 Result<InstructionPacketFeetech, CommunicationErrorKind> PacketFeetech::write_packet(
     std::uint8_t id, std::uint8_t address, std::span<const std::uint8_t> data) {
-    std::vector<std::uint8_t> params{address};
-    params.insert(params.end(), data.begin(), data.end());
-    return InstructionPacketFeetech::create(id, InstructionKind::Write, std::move(params));
+    if (data.size() >= MAX_PARAMS) return fail(CommunicationErrorKind::Unsupported);
+    PacketParams params{address};
+    params.append(data.begin(), data.end());
+    return InstructionPacketFeetech::create(id, InstructionKind::Write, params);
 }
 
 Result<InstructionPacketFeetech, CommunicationErrorKind> PacketFeetech::sync_read_packet(
     std::span<const std::uint8_t> ids, std::uint8_t address, std::uint8_t length) {
-    std::vector<std::uint8_t> params{address, length};
-    params.insert(params.end(), ids.begin(), ids.end());
+    if (ids.size() > MAX_GROUP_IDS) return fail(CommunicationErrorKind::Unsupported);
+    PacketParams params{address, length};
+    params.append(ids.begin(), ids.end());
     return InstructionPacketFeetech::create(InstructionPacketFeetech::BROADCAST_ID,
-                                            InstructionKind::SyncRead, std::move(params));
+                                            InstructionKind::SyncRead, params);
 }
 
 Result<InstructionPacketFeetech, CommunicationErrorKind> PacketFeetech::sync_write_packet(
-    std::span<const std::uint8_t> ids, std::uint8_t address,
-    std::span<const std::vector<std::uint8_t>> data) {
-    if (ids.empty() || ids.size() != data.size()) return fail(CommunicationErrorKind::Unsupported);
-    const std::size_t bytes_per_servo = data.front().size();
-    for (const auto& servo_data : data) {
-        if (servo_data.size() != bytes_per_servo) return fail(CommunicationErrorKind::Unsupported);
-    }
-    // Checked before the cast below: a longer vector could never fit the packet anyway.
-    if (bytes_per_servo > InstructionPacketFeetech::MAX_PARAMS) {
+    std::span<const std::uint8_t> ids, std::uint8_t address, std::size_t bytes_per_id,
+    std::span<const std::uint8_t> data) {
+    // Checked before any product or cast below: neither could fit the packet anyway.
+    if (ids.empty() || ids.size() > MAX_GROUP_IDS || bytes_per_id > MAX_PARAMS ||
+        data.size() != ids.size() * bytes_per_id ||
+        2 + ids.size() * (bytes_per_id + 1) > MAX_PARAMS) {
         return fail(CommunicationErrorKind::Unsupported);
     }
-
-    std::vector<std::uint8_t> params{address, static_cast<std::uint8_t>(bytes_per_servo)};
-    params.reserve(2 + ids.size() * (bytes_per_servo + 1));
+    PacketParams params{address, static_cast<std::uint8_t>(bytes_per_id)};
     for (std::size_t i = 0; i < ids.size(); ++i) {
         params.push_back(ids[i]);
-        params.insert(params.end(), data[i].begin(), data[i].end());
+        const auto servo_data = data.subspan(i * bytes_per_id, bytes_per_id);
+        params.append(servo_data.begin(), servo_data.end());
     }
     return InstructionPacketFeetech::create(InstructionPacketFeetech::BROADCAST_ID,
-                                            InstructionKind::SyncWrite, std::move(params));
+                                            InstructionKind::SyncWrite, params);
 }
 
 Result<StatusPacketFeetech, CommunicationErrorKind> PacketFeetech::status_packet(
@@ -121,13 +114,11 @@ Result<StatusPacketFeetech, CommunicationErrorKind> PacketFeetech::status_packet
     }
     if (bytes[2] != expected_id) return fail(CommunicationErrorKind::ParsingError);
 
-    std::vector<StatusErrorFlag> errors = decode_error_flags(bytes[4]);
     const std::uint8_t length = bytes[3];
     if (total - 4 != length) return fail(CommunicationErrorKind::ParsingError);
 
-    const auto params = bytes.subspan(5, length - 2U);
-    return StatusPacketFeetech(bytes[2], std::move(errors),
-                               std::vector<std::uint8_t>(params.begin(), params.end()));
+    return StatusPacketFeetech(bytes[2], decode_error_flags(bytes[4]),
+                               bytes.subspan(5, length - 2U));
 }
 
 }  // namespace kestro::servo_bus

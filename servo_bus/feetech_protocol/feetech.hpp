@@ -4,8 +4,8 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
 
+#include "common/inline_vector.hpp"
 #include "common/result.hpp"
 #include "servo_bus/feetech_protocol/error.hpp"
 #include "servo_bus/feetech_protocol/packet.hpp"
@@ -23,6 +23,22 @@ enum class InstructionKind : std::uint8_t {
     SyncWrite = 0x83,
 };
 
+// The most parameter bytes a packet can carry: its length byte holds parameters + 2 and must fit
+// one byte.
+inline constexpr std::size_t MAX_PARAMS = 253;
+// Header (2), id, length, instruction or error byte, checksum.
+inline constexpr std::size_t FRAME_OVERHEAD = 6;
+// The most servos one sync read or sync write addresses: its parameters also hold the address
+// and the length.
+inline constexpr std::size_t MAX_GROUP_IDS = MAX_PARAMS - 2;
+
+// Packets live inside their objects, sized by the protocol, so a transaction needs no heap.
+using PacketParams = InlineVector<std::uint8_t, MAX_PARAMS>;
+using PacketBytes = InlineVector<std::uint8_t, MAX_PARAMS + FRAME_OVERHEAD>;
+// One value per servo of a group, in the order of its ids.
+template <class T>
+using GroupValues = InlineVector<T, MAX_GROUP_IDS>;
+
 // Flags of a status packet's error byte, named after the bit that carries them; bits 4, 6 and
 // 7 carry none.
 enum class StatusErrorFlag : std::uint8_t { Bit0, Bit1, Bit2, Bit3, Bit5 };
@@ -30,8 +46,6 @@ enum class StatusErrorFlag : std::uint8_t { Bit0, Bit1, Bit2, Bit3, Bit5 };
 class InstructionPacketFeetech {
 public:
     static constexpr std::uint8_t BROADCAST_ID = 0xFE;
-    // The length byte holds parameters + 2 and must fit one byte.
-    static constexpr std::size_t MAX_PARAMS = 253;
 
     // A packet without parameters, such as Ping or Reboot; it always fits.
     InstructionPacketFeetech(std::uint8_t id, InstructionKind instruction)
@@ -40,39 +54,42 @@ public:
     // Fails with Unsupported when there are more than MAX_PARAMS parameter bytes, since such a
     // packet cannot be framed.
     static Result<InstructionPacketFeetech, CommunicationErrorKind> create(
-        std::uint8_t id, InstructionKind instruction, std::vector<std::uint8_t> params);
+        std::uint8_t id, InstructionKind instruction, std::span<const std::uint8_t> params);
 
     std::uint8_t id() const { return id_; }
     InstructionKind instruction() const { return instruction_; }
-    const std::vector<std::uint8_t>& params() const { return params_; }
+    const PacketParams& params() const { return params_; }
 
     // FF FF id length instruction params... checksum
-    std::vector<std::uint8_t> to_bytes() const;
+    PacketBytes to_bytes() const;
 
 private:
     InstructionPacketFeetech(std::uint8_t id, InstructionKind instruction,
-                             std::vector<std::uint8_t> params)
-        : id_(id), instruction_(instruction), params_(std::move(params)) {}
+                             std::span<const std::uint8_t> params)
+        : id_(id), instruction_(instruction), params_(params.begin(), params.end()) {}
 
     std::uint8_t id_;
     InstructionKind instruction_;
-    std::vector<std::uint8_t> params_;
+    PacketParams params_;
 };
+
+// At most one of each flag.
+using StatusErrorFlags = InlineVector<StatusErrorFlag, 5>;
 
 class StatusPacketFeetech {
 public:
-    StatusPacketFeetech(std::uint8_t id, std::vector<StatusErrorFlag> errors,
-                        std::vector<std::uint8_t> params)
-        : id_(id), errors_(std::move(errors)), params_(std::move(params)) {}
+    StatusPacketFeetech(std::uint8_t id, StatusErrorFlags errors,
+                        std::span<const std::uint8_t> params)
+        : id_(id), errors_(errors), params_(params.begin(), params.end()) {}
 
     std::uint8_t id() const { return id_; }
-    const std::vector<StatusErrorFlag>& errors() const { return errors_; }
-    const std::vector<std::uint8_t>& params() const { return params_; }
+    const StatusErrorFlags& errors() const { return errors_; }
+    const PacketParams& params() const { return params_; }
 
 private:
     std::uint8_t id_;
-    std::vector<StatusErrorFlag> errors_;
-    std::vector<std::uint8_t> params_;
+    StatusErrorFlags errors_;
+    PacketParams params_;
 };
 
 static_assert(InstructionPacket<InstructionPacketFeetech>);
@@ -89,12 +106,13 @@ struct PacketFeetech {
     static Result<InstructionPacketFeetech, CommunicationErrorKind> sync_read_packet(
         std::span<const std::uint8_t> ids, std::uint8_t address, std::uint8_t length);
 
-    // `data` holds one byte vector per id, paired by position. The lists must be non-empty and
-    // of equal length, and every vector equally long; otherwise, or when the packet would not
-    // fit, it fails with Unsupported instead of sending something the servos would misread.
+    // `data` holds `bytes_per_id` bytes for each id, one after the other in the order of
+    // `ids`. The ids must be non-empty and `data` exactly that long; otherwise, or when the
+    // packet would not fit, it fails with Unsupported instead of sending something the servos
+    // would misread.
     static Result<InstructionPacketFeetech, CommunicationErrorKind> sync_write_packet(
-        std::span<const std::uint8_t> ids, std::uint8_t address,
-        std::span<const std::vector<std::uint8_t>> data);
+        std::span<const std::uint8_t> ids, std::uint8_t address, std::size_t bytes_per_id,
+        std::span<const std::uint8_t> data);
 
     // Checks and decodes a complete reply (header included) from `expected_id`. A checksum
     // mismatch also prints a diagnostic line on standard output.

@@ -4,7 +4,7 @@
 
 #include <concepts>
 #include <cstdint>
-#include <vector>
+#include <span>
 
 namespace kestro::servo_bus {
 
@@ -12,15 +12,15 @@ template <class P>
 concept InstructionPacket = requires(const P& packet) {
     { packet.id() } -> std::convertible_to<std::uint8_t>;
     packet.instruction();
-    { packet.params() } -> std::convertible_to<const std::vector<std::uint8_t>&>;
-    { packet.to_bytes() } -> std::same_as<std::vector<std::uint8_t>>;
+    { packet.params() } -> std::convertible_to<std::span<const std::uint8_t>>;
+    { packet.to_bytes() } -> std::convertible_to<std::span<const std::uint8_t>>;
 };
 
 template <class P>
 concept StatusPacket = requires(const P& packet) {
     { packet.id() } -> std::convertible_to<std::uint8_t>;
     packet.errors();
-    { packet.params() } -> std::convertible_to<const std::vector<std::uint8_t>&>;
+    { packet.params() } -> std::convertible_to<std::span<const std::uint8_t>>;
 };
 
 }  // namespace kestro::servo_bus

@@ -1,5 +1,6 @@
 #include "servo_bus/feetech_protocol/protocol_handler.hpp"
 
+#include <algorithm>
 #include <thread>
 
 namespace kestro::servo_bus {
@@ -27,7 +28,7 @@ Result<std::vector<std::uint8_t>, ServoBusError> FeetechProtocolHandler::read(
     // The servo gets its pause whether or not its reply was good.
     pause();
     KESTRO_TRY_ASSIGN(const StatusPacketFeetech reply, std::move(status));
-    return reply.params();
+    return std::vector<std::uint8_t>(reply.params().begin(), reply.params().end());
 }
 
 Result<void, ServoBusError> FeetechProtocolHandler::write(
@@ -40,31 +41,38 @@ Result<void, ServoBusError> FeetechProtocolHandler::write(
     return {};
 }
 
-Result<std::vector<std::vector<std::uint8_t>>, ServoBusError> FeetechProtocolHandler::sync_read(
+Result<void, ServoBusError> FeetechProtocolHandler::sync_read(
     SerialPort& port, std::span<const std::uint8_t> ids, std::uint8_t address,
-    std::uint8_t length) const {
+    std::uint8_t length, std::span<std::uint8_t> replies) const {
+    if (replies.size() != ids.size() * length) return fail(CommunicationErrorKind::Unsupported);
     KESTRO_TRY_ASSIGN(const auto packet, PacketFeetech::sync_read_packet(ids, address, length));
     KESTRO_TRY(send_instruction_packet(port, packet));
 
-    std::vector<std::vector<std::uint8_t>> replies;
-    replies.reserve(ids.size());
-    for (std::uint8_t id : ids) {
-        KESTRO_TRY_ASSIGN(const StatusPacketFeetech status, read_status_packet(port, id));
-        replies.push_back(status.params());
+    bool all_of_length = true;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        KESTRO_TRY_ASSIGN(const StatusPacketFeetech status, read_status_packet(port, ids[i]));
+        const PacketParams& params = status.params();
+        if (params.size() != length) {
+            all_of_length = false;
+            continue;
+        }
+        std::copy(params.begin(), params.end(), replies.begin() + i * length);
     }
-    return replies;
+    if (!all_of_length) return fail(CommunicationErrorKind::ParsingError);
+    return {};
 }
 
 Result<void, ServoBusError> FeetechProtocolHandler::sync_write(
     SerialPort& port, std::span<const std::uint8_t> ids, std::uint8_t address,
-    std::span<const std::vector<std::uint8_t>> data) const {
-    KESTRO_TRY_ASSIGN(const auto packet, PacketFeetech::sync_write_packet(ids, address, data));
+    std::size_t bytes_per_id, std::span<const std::uint8_t> data) const {
+    KESTRO_TRY_ASSIGN(const auto packet,
+                      PacketFeetech::sync_write_packet(ids, address, bytes_per_id, data));
     return send_instruction_packet(port, packet);
 }
 
 Result<StatusPacketFeetech, ServoBusError> FeetechProtocolHandler::read_status_packet(
     SerialPort& port, std::uint8_t expected_id) const {
-    std::vector<std::uint8_t> bytes(REPLY_PREFIX);
+    PacketBytes bytes(REPLY_PREFIX);
     KESTRO_TRY(port.read_exact(bytes));
     // No search for a header further on: the next transaction drains whatever is left.
     if (bytes[0] != HEADER_BYTE || bytes[1] != HEADER_BYTE) {

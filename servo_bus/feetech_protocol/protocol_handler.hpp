@@ -43,14 +43,18 @@ public:
     Result<void, ServoBusError> write(SerialPort& port, std::uint8_t id, std::uint8_t address,
                                       std::span<const std::uint8_t> data) const;
 
-    // One byte vector per id, in the order of `ids`; the first failing reply fails it all.
-    Result<std::vector<std::vector<std::uint8_t>>, ServoBusError> sync_read(
-        SerialPort& port, std::span<const std::uint8_t> ids, std::uint8_t address,
-        std::uint8_t length) const;
-    // Broadcast: no reply is read.
+    // Fills `replies` with each id's reply parameters, `length` bytes per id in the order of
+    // `ids`; `replies` must hold exactly that many bytes (Unsupported otherwise). The first
+    // reply that fails to arrive or to decode fails it all; a reply of another length fails
+    // with ParsingError once every reply has been read, so the line is left as clean as
+    // after a good read.
+    Result<void, ServoBusError> sync_read(SerialPort& port, std::span<const std::uint8_t> ids,
+                                          std::uint8_t address, std::uint8_t length,
+                                          std::span<std::uint8_t> replies) const;
+    // Broadcast, `bytes_per_id` bytes of `data` for each id in turn: no reply is read.
     Result<void, ServoBusError> sync_write(SerialPort& port, std::span<const std::uint8_t> ids,
-                                           std::uint8_t address,
-                                           std::span<const std::vector<std::uint8_t>> data) const;
+                                           std::uint8_t address, std::size_t bytes_per_id,
+                                           std::span<const std::uint8_t> data) const;
 
     // Drains stale input, then writes the packet. Input that keeps arriving, or a failed
     // write, gives TimeoutError.

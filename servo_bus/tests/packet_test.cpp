@@ -28,13 +28,13 @@ TEST(FeetechPacket, WorkedExamplesEncodeToTheirWireBytes) {
 
 TEST(FeetechPacket, SyncWriteLaysOutEachIdWithItsData) {
     const Bytes ids{3, 9};
-    const std::vector<Bytes> data{{0xA1, 0xA2}, {0xB1, 0xB2}};
-    auto packet = PacketFeetech::sync_write_packet(ids, 0x2A, data);
+    const Bytes data{0xA1, 0xA2, 0xB1, 0xB2};
+    auto packet = PacketFeetech::sync_write_packet(ids, 0x2A, 2, data);
     ASSERT_TRUE(packet);
     EXPECT_EQ(packet->id(), 0xFE);
     EXPECT_EQ(packet->instruction(), InstructionKind::SyncWrite);
     EXPECT_EQ(packet->params(), (Bytes{0x2A, 2, 3, 0xA1, 0xA2, 9, 0xB1, 0xB2}));
-    const Bytes wire = packet->to_bytes();
+    const auto wire = packet->to_bytes();
     EXPECT_EQ(wire[3], 10);
     EXPECT_EQ(wire[4], 0x83);
 }
@@ -48,13 +48,20 @@ TEST(FeetechPacket, PacketsThatCannotBeFramedOrPairedAreRejected) {
 
     const Bytes two_ids{1, 2};
     const Bytes one_id{1};
-    const std::vector<Bytes> one_vector{{0x01}};
-    const std::vector<Bytes> ragged{{0x01}, {0x01, 0x02}};
-    EXPECT_FALSE(PacketFeetech::sync_write_packet({}, 0x28, {}));
-    EXPECT_FALSE(PacketFeetech::sync_write_packet(two_ids, 0x28, one_vector));
-    EXPECT_FALSE(PacketFeetech::sync_write_packet(two_ids, 0x28, ragged));
-    const std::vector<Bytes> oversized{Bytes(300, 0)};
-    EXPECT_FALSE(PacketFeetech::sync_write_packet(one_id, 0x28, oversized));
+    EXPECT_FALSE(PacketFeetech::sync_write_packet({}, 0x28, 1, {}));
+    EXPECT_FALSE(PacketFeetech::sync_write_packet(two_ids, 0x28, 1, Bytes{0x01}));
+    EXPECT_FALSE(PacketFeetech::sync_write_packet(two_ids, 0x28, 1, Bytes{0x01, 0x02, 0x03}));
+    EXPECT_FALSE(PacketFeetech::sync_write_packet(one_id, 0x28, 300, Bytes(300, 0)));
+    // Address, length, then id and data: 2 + 251 parameters is the most that frames.
+    EXPECT_TRUE(PacketFeetech::sync_write_packet(one_id, 0x28, 250, Bytes(250, 0)));
+    EXPECT_EQ(PacketFeetech::sync_write_packet(one_id, 0x28, 251, Bytes(251, 0)).error(),
+              CommunicationErrorKind::Unsupported);
+
+    // 251 ids are the most one sync read can ask.
+    const Bytes most_ids(251, 1);
+    EXPECT_EQ(PacketFeetech::sync_read_packet(most_ids, 0x38, 2)->to_bytes().size(), 259U);
+    EXPECT_EQ(PacketFeetech::sync_read_packet(Bytes(252, 1), 0x38, 2).error(),
+              CommunicationErrorKind::Unsupported);
 }
 
 TEST(FeetechStatus, DecodesIdFlagsAndParameters) {

@@ -47,20 +47,31 @@ TEST_F(ProtocolHandlerTest, WriteThenReadRoundTripsRegisterBytes) {
     EXPECT_EQ(handler_.read(port(), 3, PRESENT_POSITION, 2), (Bytes{0x01, 0x08}));
 }
 
-TEST_F(ProtocolHandlerTest, SyncReadAnswersInTheOrderOfTheIds) {
+// The replies land in a buffer of the caller's, so that a read of the whole torso needs no
+// heap; the buffer's size is part of the request.
+TEST_F(ProtocolHandlerTest, SyncReadFillsTheCallersBufferInTheOrderOfTheIds) {
+    const Bytes ids{5, 2};
+    Bytes too_small(3);
+    model().clear_requests();
+    EXPECT_EQ(handler_.sync_read(port(), ids, PRESENT_POSITION, 2, too_small).error(),
+              ServoBusError(CommunicationErrorKind::Unsupported));
+    ASSERT_EQ(handler_.ping(port(), 1), true);
+    EXPECT_EQ(model().requests().size(), 1U) << "a buffer of the wrong size sends nothing";
+
     model().set_present_position(2, 0x0102);
     model().set_present_position(5, 0x0304);
-    const Bytes ids{5, 2};
-    auto replies = handler_.sync_read(port(), ids, PRESENT_POSITION, 2);
-    ASSERT_TRUE(replies) << replies.error().to_string();
-    EXPECT_EQ(*replies, (std::vector<Bytes>{{0x04, 0x03}, {0x02, 0x01}}));
-    EXPECT_EQ(handler_.sync_read(port(), {}, PRESENT_POSITION, 2)->size(), 0U);
+    Bytes replies(4);
+    auto read = handler_.sync_read(port(), ids, PRESENT_POSITION, 2, replies);
+    ASSERT_TRUE(read) << read.error().to_string();
+    EXPECT_EQ(replies, (Bytes{0x04, 0x03, 0x02, 0x01}));
+    EXPECT_TRUE(handler_.sync_read(port(), {}, PRESENT_POSITION, 2, {}));
 }
 
 TEST_F(ProtocolHandlerTest, SyncReadFailsWholeOnAnyBadReply) {
     const Bytes ids{1, 2};
+    Bytes replies(4);
     model().set_sync_read_reversed(true);
-    EXPECT_EQ(handler_.sync_read(port(), ids, PRESENT_POSITION, 2).error().to_string(),
+    EXPECT_EQ(handler_.sync_read(port(), ids, PRESENT_POSITION, 2, replies).error().to_string(),
               "Parsing error");
     model().set_sync_read_reversed(false);
     // Servo 1's reply, sent second, is still on its way; once it has landed the next
@@ -68,7 +79,7 @@ TEST_F(ProtocolHandlerTest, SyncReadFailsWholeOnAnyBadReply) {
     wait_for_input(8);
 
     model().set_silent(2, true);
-    auto silent = handler_.sync_read(port(), ids, PRESENT_POSITION, 2);
+    auto silent = handler_.sync_read(port(), ids, PRESENT_POSITION, 2, replies);
     ASSERT_FALSE(silent);
     ASSERT_NE(silent.error().io_error(), nullptr);
     EXPECT_EQ(silent.error().io_error()->kind(), IoErrorKind::TimedOut);
@@ -76,8 +87,19 @@ TEST_F(ProtocolHandlerTest, SyncReadFailsWholeOnAnyBadReply) {
     model().set_silent(2, false);
 
     model().set_reply_id(2, 6);
-    EXPECT_EQ(handler_.sync_read(port(), ids, PRESENT_POSITION, 2).error(),
+    EXPECT_EQ(handler_.sync_read(port(), ids, PRESENT_POSITION, 2, replies).error(),
               ServoBusError(CommunicationErrorKind::ParsingError));
+}
+
+// Asked for two bytes from the last address, each servo can only send one. The read fails,
+// but only after taking in every reply, so that no reply is left to be mistaken for the next
+// transaction's.
+TEST_F(ProtocolHandlerTest, SyncReadRepliesOfAnotherLengthFailAfterAllAreRead) {
+    const Bytes ids{1, 2, 3};
+    Bytes replies(6);
+    EXPECT_EQ(handler_.sync_read(port(), ids, 0xFF, 2, replies).error(),
+              ServoBusError(CommunicationErrorKind::ParsingError));
+    EXPECT_EQ(port().bytes_to_read().value_or(99), 0U);
 }
 
 TEST_F(ProtocolHandlerTest, ChecksumErrorPrintsTheReceivedBytes) {
@@ -135,8 +157,8 @@ TEST_F(ProtocolHandlerTest, AReplyWithoutHeaderFailsAfterItsFirstFourBytes) {
 
 TEST_F(ProtocolHandlerTest, SyncWriteReachesEveryServoWithoutAReply) {
     const Bytes ids{1, 6};
-    const std::vector<Bytes> goals{{0x00, 0x09}, {0x00, 0x07}};
-    ASSERT_TRUE(handler_.sync_write(port(), ids, 0x2A, goals));
+    const Bytes goals{0x00, 0x09, 0x00, 0x07};
+    ASSERT_TRUE(handler_.sync_write(port(), ids, 0x2A, 2, goals));
     EXPECT_EQ(port().bytes_to_read().value_or(99), 0U);
     // The write carries no reply, so ask the servos to see that it has been applied.
     ASSERT_TRUE(handler_.ping(port(), 6));

@@ -21,7 +21,7 @@ double wrap_to_pi(double radians) {
     return radians;
 }
 
-std::string signed_list(const std::vector<double>& values) {
+std::string signed_list(std::span<const double> values) {
     return text::bracketed(values, [](double v) { return text::signed_fixed(v, 4); });
 }
 

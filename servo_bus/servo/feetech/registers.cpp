@@ -15,6 +15,10 @@ constexpr std::uint16_t OFFSET_SIGN_BIT = 0x800;
 constexpr std::uint16_t OFFSET_SIGN_FIELD = 0xF800;
 constexpr double OFFSET_COUNTS_PER_HALF_TURN = 2047.0;
 
+// Group access moves 16-bit words; the bytes of a whole group's words fit one buffer.
+constexpr std::size_t WORD_BYTES = sizeof(std::uint16_t);
+using GroupBytes = InlineVector<std::uint8_t, MAX_GROUP_IDS * WORD_BYTES>;
+
 // Truncation toward zero with saturation at the target's range; NaN gives 0.
 template <class T>
 T saturate_to(double value) {
@@ -50,25 +54,27 @@ std::uint16_t radians_to_offset(double radians) {
     return raw;
 }
 
-Result<std::vector<std::uint16_t>, ServoBusError> decode_register_values(
-    std::span<const std::vector<std::uint8_t>> replies, std::uint8_t width) {
-    std::vector<std::uint16_t> values;
-    values.reserve(replies.size());
-    for (const auto& reply : replies) {
-        if (reply.size() != width) return fail(CommunicationErrorKind::ParsingError);
+GroupValues<std::uint16_t> decode_register_values(std::span<const std::uint8_t> replies,
+                                                  std::uint8_t width) {
+    GroupValues<std::uint16_t> values;
+    for (std::size_t at = 0; at + width <= replies.size() && width != 0; at += width) {
         std::uint16_t value = 0;
-        for (std::size_t i = 0; i < reply.size(); ++i) {
-            value = static_cast<std::uint16_t>(value | (reply[i] << (8 * i)));
+        for (std::size_t i = 0; i < width; ++i) {
+            value = static_cast<std::uint16_t>(value | (replies[at + i] << (8 * i)));
         }
         values.push_back(value);
     }
     return values;
 }
 
-Result<std::vector<std::uint16_t>, ServoBusError> sync_read_register_values(
+Result<GroupValues<std::uint16_t>, ServoBusError> sync_read_register_values(
     const FeetechProtocolHandler& handler, SerialPort& port, std::span<const std::uint8_t> ids,
     std::uint8_t address, std::uint8_t width) {
-    KESTRO_TRY_ASSIGN(const auto replies, handler.sync_read(port, ids, address, width));
+    if (width == 0 || width > WORD_BYTES || ids.size() > MAX_GROUP_IDS) {
+        return fail(CommunicationErrorKind::Unsupported);
+    }
+    GroupBytes replies(ids.size() * width);
+    KESTRO_TRY(handler.sync_read(port, ids, address, width, replies));
     return decode_register_values(replies, width);
 }
 
@@ -77,16 +83,14 @@ Result<void, ServoBusError> sync_write_register_values(const FeetechProtocolHand
                                                        std::span<const std::uint8_t> ids,
                                                        std::uint8_t address, std::uint8_t width,
                                                        std::span<const std::uint16_t> values) {
-    std::vector<std::vector<std::uint8_t>> data;
-    data.reserve(values.size());
-    for (std::uint16_t value : values) {
-        std::vector<std::uint8_t> bytes(width);
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-        }
-        data.push_back(std::move(bytes));
+    if (width == 0 || width > WORD_BYTES || values.size() > MAX_GROUP_IDS) {
+        return fail(CommunicationErrorKind::Unsupported);
     }
-    return handler.sync_write(port, ids, address, data);
+    GroupBytes data;
+    for (std::uint16_t value : values) {
+        for (std::size_t i = 0; i < width; ++i) data.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+    return handler.sync_write(port, ids, address, width, data);
 }
 
 }  // namespace kestro::servo_bus::feetech_registers

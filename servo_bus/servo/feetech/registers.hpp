@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <span>
 #include <type_traits>
-#include <vector>
 
 #include "common/result.hpp"
 #include "servo_bus/feetech_protocol/error.hpp"
@@ -17,9 +16,11 @@ namespace kestro::servo_bus::feetech_registers {
 // A register holding one value of type T, little-endian over sizeof(T) bytes.
 template <class T>
 struct Register {
+    static_assert(sizeof(T) <= sizeof(std::uint16_t), "group access moves 16-bit words");
     std::uint8_t address;
     static constexpr std::uint8_t width = sizeof(T);
 };
+
 
 // The position loop's gains, one byte each, stored in the order P, D, I.
 inline constexpr Register<std::uint8_t> P_GAIN{0x15};
@@ -50,12 +51,12 @@ inline std::uint8_t bool_to_byte(bool value) {
     return value ? 1 : 0;
 }
 
-// Register values from sync read replies, zero-extended. A reply that is not exactly `width`
-// bytes long fails the whole read with ParsingError.
-Result<std::vector<std::uint16_t>, ServoBusError> decode_register_values(
-    std::span<const std::vector<std::uint8_t>> replies, std::uint8_t width);
+// Register values from sync read replies laid end to end, `width` bytes each, zero-extended.
+GroupValues<std::uint16_t> decode_register_values(std::span<const std::uint8_t> replies,
+                                                  std::uint8_t width);
 
-Result<std::vector<std::uint16_t>, ServoBusError> sync_read_register_values(
+// Widths other than 1 and 2 bytes fail with Unsupported.
+Result<GroupValues<std::uint16_t>, ServoBusError> sync_read_register_values(
     const FeetechProtocolHandler& handler, SerialPort& port, std::span<const std::uint8_t> ids,
     std::uint8_t address, std::uint8_t width);
 Result<void, ServoBusError> sync_write_register_values(const FeetechProtocolHandler& handler,
@@ -64,18 +65,19 @@ Result<void, ServoBusError> sync_write_register_values(const FeetechProtocolHand
                                                        std::uint8_t address, std::uint8_t width,
                                                        std::span<const std::uint16_t> values);
 
-// Applies `convert` to each value, keeping the order.
+// Applies `convert` to each value, keeping the order. A group never holds more values than
+// its packet can carry, so more than that fail with Unsupported.
 template <class To, class Values, class Convert>
-std::vector<To> convert_all(const Values& values, Convert convert) {
-    std::vector<To> out;
-    out.reserve(values.size());
+Result<GroupValues<To>, ServoBusError> convert_all(const Values& values, Convert convert) {
+    if (values.size() > MAX_GROUP_IDS) return fail(CommunicationErrorKind::Unsupported);
+    GroupValues<To> out;
     for (auto value : values) out.push_back(convert(value));
     return out;
 }
 
 // One value per id, in the order of `ids`.
 template <class T>
-Result<std::vector<T>, ServoBusError> sync_read(const FeetechProtocolHandler& handler,
+Result<GroupValues<T>, ServoBusError> sync_read(const FeetechProtocolHandler& handler,
                                                 SerialPort& port, std::span<const std::uint8_t> ids,
                                                 Register<T> reg) {
     KESTRO_TRY_ASSIGN(const auto words,
@@ -87,14 +89,15 @@ template <class T>
 Result<void, ServoBusError> sync_write(const FeetechProtocolHandler& handler, SerialPort& port,
                                        std::span<const std::uint8_t> ids, Register<T> reg,
                                        std::type_identity_t<std::span<const T>> values) {
-    const auto words = convert_all<std::uint16_t>(
-        values, [](T value) { return static_cast<std::uint16_t>(value); });
+    KESTRO_TRY_ASSIGN(const auto words,
+                      convert_all<std::uint16_t>(
+                          values, [](T value) { return static_cast<std::uint16_t>(value); }));
     return sync_write_register_values(handler, port, ids, reg.address, reg.width, words);
 }
 
 // A raw read, then `convert` on every value.
 template <class To, class T, class Convert>
-Result<std::vector<To>, ServoBusError> sync_read_as(const FeetechProtocolHandler& handler,
+Result<GroupValues<To>, ServoBusError> sync_read_as(const FeetechProtocolHandler& handler,
                                                     SerialPort& port,
                                                     std::span<const std::uint8_t> ids,
                                                     Register<T> reg, Convert convert) {
@@ -107,7 +110,7 @@ template <class T, class Values, class Convert>
 Result<void, ServoBusError> sync_write_as(const FeetechProtocolHandler& handler, SerialPort& port,
                                           std::span<const std::uint8_t> ids, Register<T> reg,
                                           const Values& values, Convert convert) {
-    const auto raw = convert_all<T>(values, convert);
+    KESTRO_TRY_ASSIGN(const auto raw, convert_all<T>(values, convert));
     return sync_write(handler, port, ids, reg, raw);
 }
 

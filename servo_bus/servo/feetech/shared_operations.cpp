@@ -6,12 +6,12 @@ namespace kestro::servo_bus::feetech_servo {
 
 using namespace feetech_registers;
 
-Result<std::vector<std::int16_t>, ServoBusError> sync_read_raw_present_position(
+Result<GroupValues<std::int16_t>, ServoBusError> sync_read_raw_present_position(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids) {
     return sync_read(handler, port, ids, PRESENT_POSITION);
 }
 
-Result<std::vector<double>, ServoBusError> sync_read_present_position(
+Result<GroupValues<double>, ServoBusError> sync_read_present_position(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids) {
     return sync_read_as<double>(handler, port, ids, PRESENT_POSITION, position_to_radians);
 }
@@ -28,12 +28,12 @@ Result<void, ServoBusError> sync_write_goal_position(const FeetechProtocolHandle
     return sync_write_as(handler, port, ids, GOAL_POSITION, radians, radians_to_position);
 }
 
-Result<std::vector<std::uint8_t>, ServoBusError> sync_read_raw_torque_enable(
+Result<GroupValues<std::uint8_t>, ServoBusError> sync_read_raw_torque_enable(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids) {
     return sync_read(handler, port, ids, TORQUE_ENABLE);
 }
 
-Result<std::vector<bool>, ServoBusError> sync_read_torque_enable(
+Result<GroupValues<bool>, ServoBusError> sync_read_torque_enable(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids) {
     return sync_read_as<bool>(handler, port, ids, TORQUE_ENABLE, byte_to_bool);
 }
@@ -50,7 +50,7 @@ Result<void, ServoBusError> sync_write_torque_enable(const FeetechProtocolHandle
     return sync_write_as(handler, port, ids, TORQUE_ENABLE, enable, bool_to_byte);
 }
 
-Result<std::vector<std::uint8_t>, ServoBusError> sync_read_present_voltage(
+Result<GroupValues<std::uint8_t>, ServoBusError> sync_read_present_voltage(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids) {
     return sync_read(handler, port, ids, PRESENT_VOLTAGE);
 }

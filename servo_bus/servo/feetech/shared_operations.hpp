@@ -17,10 +17,10 @@ namespace kestro::servo_bus::feetech_servo {
 
 using Ids = std::span<const std::uint8_t>;
 
-Result<std::vector<std::int16_t>, ServoBusError> sync_read_raw_present_position(
+Result<GroupValues<std::int16_t>, ServoBusError> sync_read_raw_present_position(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids);
 // Radians; 2048 counts read as 0.
-Result<std::vector<double>, ServoBusError> sync_read_present_position(
+Result<GroupValues<double>, ServoBusError> sync_read_present_position(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids);
 
 Result<void, ServoBusError> sync_write_raw_goal_position(const FeetechProtocolHandler& handler,
@@ -30,9 +30,9 @@ Result<void, ServoBusError> sync_write_goal_position(const FeetechProtocolHandle
                                                      SerialPort& port, Ids ids,
                                                      std::span<const double> radians);
 
-Result<std::vector<std::uint8_t>, ServoBusError> sync_read_raw_torque_enable(
+Result<GroupValues<std::uint8_t>, ServoBusError> sync_read_raw_torque_enable(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids);
-Result<std::vector<bool>, ServoBusError> sync_read_torque_enable(
+Result<GroupValues<bool>, ServoBusError> sync_read_torque_enable(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids);
 
 Result<void, ServoBusError> sync_write_raw_torque_enable(const FeetechProtocolHandler& handler,
@@ -43,7 +43,7 @@ Result<void, ServoBusError> sync_write_torque_enable(const FeetechProtocolHandle
                                                      const std::vector<bool>& enable);
 
 // Raw register bytes in 0.1 V.
-Result<std::vector<std::uint8_t>, ServoBusError> sync_read_present_voltage(
+Result<GroupValues<std::uint8_t>, ServoBusError> sync_read_present_voltage(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids);
 
 }  // namespace kestro::servo_bus::feetech_servo

@@ -6,12 +6,12 @@ namespace kestro::servo_bus::sm40bl {
 
 namespace registers = feetech_registers;
 
-Result<std::vector<std::uint16_t>, ServoBusError> sync_read_raw_offset(
+Result<GroupValues<std::uint16_t>, ServoBusError> sync_read_raw_offset(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids) {
     return registers::sync_read(handler, port, ids, registers::OFFSET);
 }
 
-Result<std::vector<double>, ServoBusError> sync_read_offset(const FeetechProtocolHandler& handler,
+Result<GroupValues<double>, ServoBusError> sync_read_offset(const FeetechProtocolHandler& handler,
                                                             SerialPort& port, Ids ids) {
     return registers::sync_read_as<double>(handler, port, ids, registers::OFFSET,
                                            registers::offset_to_radians);

@@ -12,10 +12,10 @@ namespace kestro::servo_bus::sm40bl {
 
 using namespace feetech_servo;
 
-Result<std::vector<std::uint16_t>, ServoBusError> sync_read_raw_offset(
+Result<GroupValues<std::uint16_t>, ServoBusError> sync_read_raw_offset(
     const FeetechProtocolHandler& handler, SerialPort& port, Ids ids);
 // Radians, from the sign-magnitude register (2047 counts per half turn).
-Result<std::vector<double>, ServoBusError> sync_read_offset(const FeetechProtocolHandler& handler,
+Result<GroupValues<double>, ServoBusError> sync_read_offset(const FeetechProtocolHandler& handler,
                                                             SerialPort& port, Ids ids);
 
 // The offset lives in EEPROM: the servo ignores these writes while its lock is set.

@@ -36,7 +36,7 @@ private:
 };
 
 TEST_F(Vcan, ClassicAndFdFramesPassBetweenTwoSockets) {
-    std::vector<std::uint8_t> long_payload(64);
+    can_motor::CanPayload long_payload(64);
     for (std::size_t i = 0; i < long_payload.size(); ++i) long_payload[i] = static_cast<std::uint8_t>(i);
     const std::vector<CanFrame> frames{
         {CanId::standard(0x123), {1, 2, 3}, false, false},

@@ -1,0 +1,117 @@
+// A vector of at most N elements kept inside the object: no heap, so packets, replies and
+// group values can be built and returned on every read of the control loop without the
+// allocator's locks and page faults. Sizes come from the protocols (a Feetech packet's
+// parameters, a CAN FD payload), so a caller never holds more than N; going past N is a
+// programming error and stops the program.
+#pragma once
+
+#include <algorithm>
+#include <concepts>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <iterator>
+#include <ranges>
+#include <type_traits>
+
+namespace kestro {
+
+template <class T, std::size_t N>
+class InlineVector {
+    // Elements are copied bytewise and never destroyed; all the users hold plain values.
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    using value_type = T;
+    using iterator = T*;
+    using const_iterator = const T*;
+
+    static constexpr std::size_t CAPACITY = N;
+
+    constexpr InlineVector() = default;
+    constexpr InlineVector(std::initializer_list<T> values) { assign(values.begin(), values.end()); }
+    template <std::input_iterator It>
+    constexpr InlineVector(It first, It last) {
+        assign(first, last);
+    }
+    // A copy of any other sequence, such as a std::vector, that fits.
+    template <std::ranges::input_range Other>
+        requires(!std::same_as<std::remove_cvref_t<Other>, InlineVector>)
+    constexpr InlineVector(const Other& values) {
+        assign(std::ranges::begin(values), std::ranges::end(values));
+    }
+    // Value-initialised elements, as std::vector's count constructor gives.
+    constexpr explicit InlineVector(std::size_t count) { resize(count); }
+
+    // Only the elements in use are copied.
+    constexpr InlineVector(const InlineVector& other) { assign(other.begin(), other.end()); }
+    constexpr InlineVector& operator=(const InlineVector& other) {
+        if (this != &other) assign(other.begin(), other.end());
+        return *this;
+    }
+
+    template <std::input_iterator It>
+    constexpr void assign(It first, It last) {
+        size_ = 0;
+        for (; first != last; ++first) push_back(*first);
+    }
+
+    constexpr void push_back(const T& value) {
+        check_room(size_ + 1);
+        items_[size_++] = value;
+    }
+    template <std::input_iterator It>
+    constexpr void append(It first, It last) {
+        for (; first != last; ++first) push_back(*first);
+    }
+    // New elements are value-initialised.
+    constexpr void resize(std::size_t count) {
+        check_room(count);
+        std::fill(items_ + std::min(size_, count), items_ + count, T{});
+        size_ = count;
+    }
+    constexpr void clear() { size_ = 0; }
+
+    constexpr std::size_t size() const { return size_; }
+    constexpr bool empty() const { return size_ == 0; }
+    static constexpr std::size_t capacity() { return N; }
+
+    constexpr T* data() { return items_; }
+    constexpr const T* data() const { return items_; }
+    constexpr T* begin() { return items_; }
+    constexpr T* end() { return items_ + size_; }
+    constexpr const T* begin() const { return items_; }
+    constexpr const T* end() const { return items_ + size_; }
+    constexpr T& operator[](std::size_t i) { return items_[i]; }
+    constexpr const T& operator[](std::size_t i) const { return items_[i]; }
+    constexpr T& front() { return items_[0]; }
+    constexpr const T& front() const { return items_[0]; }
+    constexpr T& back() { return items_[size_ - 1]; }
+    constexpr const T& back() const { return items_[size_ - 1]; }
+
+    // Equal when the elements in use are; also against any other sequence, such as a
+    // std::vector or an array, so values read into one compare with values from elsewhere.
+    friend constexpr bool operator==(const InlineVector& a, const InlineVector& b) {
+        return std::ranges::equal(a, b);
+    }
+    template <std::ranges::input_range Other>
+        requires(!std::same_as<Other, InlineVector>)
+    friend constexpr bool operator==(const InlineVector& a, const Other& b) {
+        return std::ranges::equal(a, b);
+    }
+
+private:
+    constexpr void check_room(std::size_t count) const {
+        if (count > N) {
+            std::fputs("kestro::InlineVector: more elements than its fixed capacity\n", stderr);
+            std::abort();
+        }
+    }
+
+    std::size_t size_ = 0;
+    // Left uninitialised: only the first size_ elements are ever read.
+    T items_[N];
+};
+
+}  // namespace kestro
