@@ -44,9 +44,24 @@ public:
     // Value-initialised elements, as std::vector's count constructor gives.
     constexpr explicit InlineVector(std::size_t count) { resize(count); }
 
-    // Only the elements in use are copied.
-    constexpr InlineVector(const InlineVector& other) { assign(other.begin(), other.end()); }
-    constexpr InlineVector& operator=(const InlineVector& other) {
+    // A small vector (a packet, say) copies whole, as a plain struct does: that is a few
+    // register moves and keeps it trivially copyable. A larger one copies only the elements
+    // in use, so that a group of four values does not move the room for 251.
+    static constexpr bool COPIES_WHOLE = sizeof(T) * N <= 512;
+    constexpr InlineVector(const InlineVector&)
+        requires COPIES_WHOLE
+    = default;
+    constexpr InlineVector(const InlineVector& other)
+        requires(!COPIES_WHOLE)
+    {
+        assign(other.begin(), other.end());
+    }
+    constexpr InlineVector& operator=(const InlineVector&)
+        requires COPIES_WHOLE
+    = default;
+    constexpr InlineVector& operator=(const InlineVector& other)
+        requires(!COPIES_WHOLE)
+    {
         if (this != &other) assign(other.begin(), other.end());
         return *this;
     }
@@ -54,21 +69,34 @@ public:
     template <std::input_iterator It>
     constexpr void assign(It first, It last) {
         size_ = 0;
-        for (; first != last; ++first) push_back(*first);
+        append(first, last);
     }
 
     constexpr void push_back(const T& value) {
         check_room(size_ + 1);
         items_[size_++] = value;
     }
+    // Whole runs are checked once and copied in one go: packets are built from such runs.
     template <std::input_iterator It>
     constexpr void append(It first, It last) {
-        for (; first != last; ++first) push_back(*first);
+        if constexpr (std::forward_iterator<It>) {
+            const auto count = static_cast<std::size_t>(std::distance(first, last));
+            check_room(size_ + count);
+            std::copy(first, last, items_ + size_);
+            size_ += count;
+        } else {
+            for (; first != last; ++first) push_back(*first);
+        }
     }
     // New elements are value-initialised.
     constexpr void resize(std::size_t count) {
         check_room(count);
         std::fill(items_ + std::min(size_, count), items_ + count, T{});
+        size_ = count;
+    }
+    // New elements are left as they are, for a reader to fill (a reply read off the line).
+    constexpr void resize_for_overwrite(std::size_t count) {
+        check_room(count);
         size_ = count;
     }
     constexpr void clear() { size_ = 0; }

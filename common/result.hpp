@@ -209,6 +209,7 @@ private:
 //
 //   KESTRO_TRY(port.drain());                      // any Result; a value is dropped
 //   KESTRO_TRY_ASSIGN(auto bytes, read(port, id));  // declares, or assigns to, the value
+//   KESTRO_TRY_ASSIGN(const auto& values, ...);     // refers to it where it is, uncopied
 //
 // Plain statements rather than GCC's statement expressions, so that they stay standard C++.
 // KESTRO_TRY_ASSIGN's temporary lives on in the caller's scope and is named after its line:

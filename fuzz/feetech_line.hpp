@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -154,7 +155,7 @@ inline void check_reply(const Result<servo_bus::StatusPacketFeetech, servo_bus::
                static_cast<int>(expected.outcome));
     FUZZ_CHECK(got->id() == expected_id, "accepted a reply from id %u while waiting for %u",
                got->id(), expected_id);
-    FUZZ_CHECK(got->params() == expected.params, "parameters: got %zu bytes, the reply holds %zu",
+    FUZZ_CHECK(std::ranges::equal(got->params(), expected.params), "parameters: got %zu bytes, the reply holds %zu",
                got->params().size(), expected.params.size());
     FUZZ_CHECK(got->errors() == flags_of(expected.error_byte),
                "error flags do not match error byte 0x%02X", expected.error_byte);
@@ -166,8 +167,9 @@ inline void read_all_replies(std::uint8_t expected_id, std::span<const std::uint
     servo_bus::SerialPort port = line_delivering(stream);
     const servo_bus::FeetechProtocolHandler handler;
     ReplyStreamModel model(stream);
+    servo_bus::PacketBytes bytes;
     for (;;) {
-        const auto got = handler.read_status_packet(port, expected_id);
+        const auto got = handler.read_status_packet(port, expected_id, bytes);
         const ExpectedReply expected = model.next(expected_id);
         check_reply(got, expected, expected_id);
         if (expected.outcome == ExpectedReply::Outcome::EndOfInput) return;

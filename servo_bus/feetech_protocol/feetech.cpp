@@ -19,8 +19,22 @@ std::uint8_t checksum(std::span<const std::uint8_t> body) {
     return static_cast<std::uint8_t>(~sum);
 }
 
-StatusErrorFlags decode_error_flags(std::uint8_t error_byte) {
-    constexpr std::array<std::pair<unsigned, StatusErrorFlag>, 5> FLAG_BITS{{
+// Kept as a printed line (not a log record): it is how bus noise is diagnosed on the robot.
+// Out of line, so that the text it builds costs the good replies nothing.
+[[gnu::cold, gnu::noinline]] void print_checksum_mismatch(std::uint8_t received,
+                                                          std::uint8_t computed,
+                                                          std::span<const std::uint8_t> bytes) {
+    const std::string line = "read crc: " + std::to_string(received) +
+                             ", computed crc: " + std::to_string(computed) +
+                             " data: " + text::bracketed(bytes);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+StatusErrorFlags StatusPacketFeetech::errors() const {
+    static constexpr std::array<std::pair<unsigned, StatusErrorFlag>, 5> FLAG_BITS{{
         {0, StatusErrorFlag::Bit0},
         {1, StatusErrorFlag::Bit1},
         {2, StatusErrorFlag::Bit2},
@@ -29,12 +43,10 @@ StatusErrorFlags decode_error_flags(std::uint8_t error_byte) {
     }};
     StatusErrorFlags flags;
     for (auto [bit, flag] : FLAG_BITS) {
-        if ((error_byte >> bit) & 1U) flags.push_back(flag);
+        if ((error_byte_ >> bit) & 1U) flags.push_back(flag);
     }
     return flags;
 }
-
-}  // namespace
 
 Result<InstructionPacketFeetech, CommunicationErrorKind> InstructionPacketFeetech::create(
     std::uint8_t id, InstructionKind instruction, std::span<const std::uint8_t> params) {
@@ -101,12 +113,7 @@ Result<StatusPacketFeetech, CommunicationErrorKind> PacketFeetech::status_packet
     const std::uint8_t received = bytes[total - 1];
     const std::uint8_t computed = checksum(bytes.subspan(2, total - 3));
     if (received != computed) {
-        // Kept as a printed line (not a log record): it is how bus noise is diagnosed on the robot.
-        const std::string line = "read crc: " + std::to_string(received) +
-                                 ", computed crc: " + std::to_string(computed) +
-                                 " data: " + text::bracketed(bytes);
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
+        print_checksum_mismatch(received, computed, bytes);
         return fail(CommunicationErrorKind::ChecksumError);
     }
     if (bytes[0] != HEADER_BYTE || bytes[1] != HEADER_BYTE) {
@@ -117,7 +124,7 @@ Result<StatusPacketFeetech, CommunicationErrorKind> PacketFeetech::status_packet
     const std::uint8_t length = bytes[3];
     if (total - 4 != length) return fail(CommunicationErrorKind::ParsingError);
 
-    return StatusPacketFeetech(bytes[2], decode_error_flags(bytes[4]),
+    return StatusPacketFeetech(bytes[2], bytes[4],
                                bytes.subspan(5, length - 2U));
 }
 

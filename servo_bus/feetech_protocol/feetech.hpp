@@ -76,20 +76,24 @@ private:
 // At most one of each flag.
 using StatusErrorFlags = InlineVector<StatusErrorFlag, 5>;
 
+// A decoded reply. Its parameters are a view of the bytes it was decoded from, which must
+// outlive it: a reply is looked at where it was read, and copying it on would cost more than
+// decoding it. The flags are decoded from the error byte when asked for, which a read of
+// positions never does.
 class StatusPacketFeetech {
 public:
-    StatusPacketFeetech(std::uint8_t id, StatusErrorFlags errors,
+    StatusPacketFeetech(std::uint8_t id, std::uint8_t error_byte,
                         std::span<const std::uint8_t> params)
-        : id_(id), errors_(errors), params_(params.begin(), params.end()) {}
+        : id_(id), error_byte_(error_byte), params_(params) {}
 
     std::uint8_t id() const { return id_; }
-    const StatusErrorFlags& errors() const { return errors_; }
-    const PacketParams& params() const { return params_; }
+    StatusErrorFlags errors() const;
+    std::span<const std::uint8_t> params() const { return params_; }
 
 private:
     std::uint8_t id_;
-    StatusErrorFlags errors_;
-    PacketParams params_;
+    std::uint8_t error_byte_;
+    std::span<const std::uint8_t> params_;
 };
 
 static_assert(InstructionPacket<InstructionPacketFeetech>);
@@ -114,8 +118,8 @@ struct PacketFeetech {
         std::span<const std::uint8_t> ids, std::uint8_t address, std::size_t bytes_per_id,
         std::span<const std::uint8_t> data);
 
-    // Checks and decodes a complete reply (header included) from `expected_id`. A checksum
-    // mismatch also prints a diagnostic line on standard output.
+    // Checks and decodes a complete reply (header included) from `expected_id`; the packet
+    // views `bytes`. A checksum mismatch also prints a diagnostic line on standard output.
     static Result<StatusPacketFeetech, CommunicationErrorKind> status_packet(
         std::span<const std::uint8_t> bytes, std::uint8_t expected_id);
 };

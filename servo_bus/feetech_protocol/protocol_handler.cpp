@@ -1,6 +1,5 @@
 #include "servo_bus/feetech_protocol/protocol_handler.hpp"
 
-#include <algorithm>
 #include <thread>
 
 namespace kestro::servo_bus {
@@ -24,7 +23,8 @@ Result<bool, ServoBusError> FeetechProtocolHandler::reboot(SerialPort& port,
 Result<std::vector<std::uint8_t>, ServoBusError> FeetechProtocolHandler::read(
     SerialPort& port, std::uint8_t id, std::uint8_t address, std::uint8_t length) const {
     KESTRO_TRY(send_instruction_packet(port, PacketFeetech::read_packet(id, address, length)));
-    auto status = read_status_packet(port, id);
+    PacketBytes bytes;
+    auto status = read_status_packet(port, id, bytes);
     // The servo gets its pause whether or not its reply was good.
     pause();
     KESTRO_TRY_ASSIGN(const StatusPacketFeetech reply, std::move(status));
@@ -34,51 +34,31 @@ Result<std::vector<std::uint8_t>, ServoBusError> FeetechProtocolHandler::read(
 Result<void, ServoBusError> FeetechProtocolHandler::write(
     SerialPort& port, std::uint8_t id, std::uint8_t address,
     std::span<const std::uint8_t> data) const {
-    KESTRO_TRY_ASSIGN(const auto packet, PacketFeetech::write_packet(id, address, data));
+    KESTRO_TRY_ASSIGN(const auto& packet, PacketFeetech::write_packet(id, address, data));
     KESTRO_TRY(send_instruction_packet(port, packet));
-    KESTRO_TRY(read_status_packet(port, id));
+    PacketBytes reply;
+    KESTRO_TRY(read_status_packet(port, id, reply));
     pause();
-    return {};
-}
-
-Result<void, ServoBusError> FeetechProtocolHandler::sync_read(
-    SerialPort& port, std::span<const std::uint8_t> ids, std::uint8_t address,
-    std::uint8_t length, std::span<std::uint8_t> replies) const {
-    if (replies.size() != ids.size() * length) return fail(CommunicationErrorKind::Unsupported);
-    KESTRO_TRY_ASSIGN(const auto packet, PacketFeetech::sync_read_packet(ids, address, length));
-    KESTRO_TRY(send_instruction_packet(port, packet));
-
-    bool all_of_length = true;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        KESTRO_TRY_ASSIGN(const StatusPacketFeetech status, read_status_packet(port, ids[i]));
-        const PacketParams& params = status.params();
-        if (params.size() != length) {
-            all_of_length = false;
-            continue;
-        }
-        std::copy(params.begin(), params.end(), replies.begin() + i * length);
-    }
-    if (!all_of_length) return fail(CommunicationErrorKind::ParsingError);
     return {};
 }
 
 Result<void, ServoBusError> FeetechProtocolHandler::sync_write(
     SerialPort& port, std::span<const std::uint8_t> ids, std::uint8_t address,
     std::size_t bytes_per_id, std::span<const std::uint8_t> data) const {
-    KESTRO_TRY_ASSIGN(const auto packet,
+    KESTRO_TRY_ASSIGN(const auto& packet,
                       PacketFeetech::sync_write_packet(ids, address, bytes_per_id, data));
     return send_instruction_packet(port, packet);
 }
 
 Result<StatusPacketFeetech, ServoBusError> FeetechProtocolHandler::read_status_packet(
-    SerialPort& port, std::uint8_t expected_id) const {
-    PacketBytes bytes(REPLY_PREFIX);
+    SerialPort& port, std::uint8_t expected_id, PacketBytes& bytes) const {
+    bytes.resize_for_overwrite(REPLY_PREFIX);
     KESTRO_TRY(port.read_exact(bytes));
     // No search for a header further on: the next transaction drains whatever is left.
     if (bytes[0] != HEADER_BYTE || bytes[1] != HEADER_BYTE) {
         return fail(CommunicationErrorKind::ParsingError);
     }
-    bytes.resize(REPLY_PREFIX + bytes[3]);
+    bytes.resize_for_overwrite(REPLY_PREFIX + bytes[3]);
     KESTRO_TRY(port.read_exact(std::span(bytes).subspan(REPLY_PREFIX)));
     KESTRO_TRY_ASSIGN(StatusPacketFeetech status,
                       PacketFeetech::status_packet(bytes, expected_id));
@@ -108,7 +88,8 @@ Result<void, ServoBusError> FeetechProtocolHandler::write_packet_bytes(
 Result<bool, ServoBusError> FeetechProtocolHandler::answers(
     SerialPort& port, const InstructionPacketFeetech& packet) const {
     KESTRO_TRY(send_instruction_packet(port, packet));
-    return read_status_packet(port, packet.id()).has_value();
+    PacketBytes reply;
+    return read_status_packet(port, packet.id(), reply).has_value();
 }
 
 void FeetechProtocolHandler::pause() const {

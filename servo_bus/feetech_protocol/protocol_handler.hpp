@@ -43,14 +43,31 @@ public:
     Result<void, ServoBusError> write(SerialPort& port, std::uint8_t id, std::uint8_t address,
                                       std::span<const std::uint8_t> data) const;
 
-    // Fills `replies` with each id's reply parameters, `length` bytes per id in the order of
-    // `ids`; `replies` must hold exactly that many bytes (Unsupported otherwise). The first
-    // reply that fails to arrive or to decode fails it all; a reply of another length fails
-    // with ParsingError once every reply has been read, so the line is left as clean as
-    // after a good read.
+    // Hands each id's reply parameters, `length` bytes, to `on_reply` in the order of `ids`,
+    // as a view that lasts for the call; nothing is copied on the way. The first reply that
+    // fails to arrive or to decode fails it all. A reply of another length is not handed over
+    // and fails the read with ParsingError once every reply has been read, so the line is left
+    // as clean as after a good read.
+    template <class OnReply>
     Result<void, ServoBusError> sync_read(SerialPort& port, std::span<const std::uint8_t> ids,
                                           std::uint8_t address, std::uint8_t length,
-                                          std::span<std::uint8_t> replies) const;
+                                          OnReply&& on_reply) const {
+        KESTRO_TRY_ASSIGN(const auto& packet,
+                          PacketFeetech::sync_read_packet(ids, address, length));
+        KESTRO_TRY(send_instruction_packet(port, packet));
+        bool all_of_length = true;
+        PacketBytes reply;
+        for (std::uint8_t id : ids) {
+            KESTRO_TRY_ASSIGN(const StatusPacketFeetech status, read_status_packet(port, id, reply));
+            if (status.params().size() == length) {
+                on_reply(status.params());
+            } else {
+                all_of_length = false;
+            }
+        }
+        if (!all_of_length) return fail(CommunicationErrorKind::ParsingError);
+        return {};
+    }
     // Broadcast, `bytes_per_id` bytes of `data` for each id in turn: no reply is read.
     Result<void, ServoBusError> sync_write(SerialPort& port, std::span<const std::uint8_t> ids,
                                            std::uint8_t address, std::size_t bytes_per_id,
@@ -65,9 +82,11 @@ public:
         return write_packet_bytes(port, packet.to_bytes());
     }
 
-    // Reads one reply (header, then the length its fourth byte announces) and decodes it.
+    // Reads one reply (header, then the length its fourth byte announces) into `reply` and
+    // decodes it; the packet views `reply`.
     Result<StatusPacketFeetech, ServoBusError> read_status_packet(SerialPort& port,
-                                                                  std::uint8_t expected_id) const;
+                                                                  std::uint8_t expected_id,
+                                                                  PacketBytes& reply) const;
 
 private:
     Result<void, ServoBusError> drain_stale_input(SerialPort& port) const;

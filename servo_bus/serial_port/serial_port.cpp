@@ -115,9 +115,10 @@ Result<void, IoError> SerialPort::drain() {
 Result<void, IoError> SerialPort::wait_for(short events) const {
     const Deadline deadline(TIMEOUT);
     pollfd entry{fd_.get(), events, 0};
+    // The first pass waits the whole time-out. A signal must not stretch the wait, so after
+    // one the time left is recomputed.
+    std::optional<std::chrono::nanoseconds> left = TIMEOUT;
     for (;;) {
-        // A signal must not stretch the wait: the time left is recomputed on every pass.
-        const auto left = deadline.remaining();
         if (!left) return fail(IoError::timed_out());
         const timespec timeout = to_timespec(*left);
         const int ready = ppoll(&entry, 1, &timeout, nullptr);
@@ -128,6 +129,7 @@ Result<void, IoError> SerialPort::wait_for(short events) const {
         }
         if (ready == 0) return fail(IoError::timed_out());
         if (errno != EINTR) return fail(IoError::from_errno(errno));
+        left = deadline.remaining();
     }
 }
 

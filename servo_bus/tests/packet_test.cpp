@@ -65,16 +65,20 @@ TEST(FeetechPacket, PacketsThatCannotBeFramedOrPairedAreRejected) {
 }
 
 TEST(FeetechStatus, DecodesIdFlagsAndParameters) {
-    auto empty = decode({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC}, 1);
+    // The packets view these bytes, so they are kept for as long as the packets are looked at.
+    const Bytes no_params{0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC};
+    auto empty = decode(no_params, 1);
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->id(), 1);
     EXPECT_TRUE(empty->errors().empty());
     EXPECT_TRUE(empty->params().empty());
 
     // Servo 2 reports 0x0800 with every flag bit set, including the ignored ones.
-    auto flagged = decode({0xFF, 0xFF, 0x02, 0x04, 0xFF, 0x00, 0x08, 0xF2}, 2);
+    const Bytes position{0xFF, 0xFF, 0x02, 0x04, 0xFF, 0x00, 0x08, 0xF2};
+    auto flagged = decode(position, 2);
     ASSERT_TRUE(flagged);
-    EXPECT_EQ(flagged->params(), (Bytes{0x00, 0x08}));
+    EXPECT_EQ(Bytes(flagged->params().begin(), flagged->params().end()), (Bytes{0x00, 0x08}));
+    EXPECT_EQ(flagged->params().data(), position.data() + 5) << "a view, not a copy";
     EXPECT_EQ(flagged->errors(),
               (std::vector<StatusErrorFlag>{StatusErrorFlag::Bit0, StatusErrorFlag::Bit1,
                                             StatusErrorFlag::Bit2, StatusErrorFlag::Bit3,

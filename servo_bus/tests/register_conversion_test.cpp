@@ -51,14 +51,10 @@ TEST(OffsetConversion, RadiansToSignMagnitude) {
     EXPECT_EQ(radians_to_offset(4.0), 2606);
 }
 
-// Replies come laid end to end; a reply of the wrong length is the protocol handler's to
-// reject, before decoding.
-TEST(RegisterValues, DecodeLittleEndianWordsOfTheirWidth) {
-    const std::vector<std::uint8_t> replies{0x00, 0x08, 0xFF, 0xFF};
-    EXPECT_EQ(decode_register_values(replies, 2), (std::vector<std::uint16_t>{0x0800, 0xFFFF}));
-    EXPECT_EQ(decode_register_values(replies, 1),
-              (std::vector<std::uint16_t>{0x00, 0x08, 0xFF, 0xFF}));
-    EXPECT_TRUE(decode_register_values({}, 2).empty());
+TEST(RegisterValues, DecodeLittleEndianAndZeroExtend) {
+    EXPECT_EQ(decode_word(std::vector<std::uint8_t>{0x00, 0x08}), 0x0800);
+    EXPECT_EQ(decode_word(std::vector<std::uint8_t>{0xFF, 0xFF}), 0xFFFF);
+    EXPECT_EQ(decode_word(std::vector<std::uint8_t>{0xFE}), 0x00FE);
 }
 
 }  // namespace

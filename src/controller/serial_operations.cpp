@@ -24,7 +24,7 @@ Outcome<std::array<T, 7>> read_both_groups(const FeetechProtocolHandler& handler
     std::array<T, 7> all{};
     std::size_t at = 0;
     for (std::span<const std::uint8_t> ids : GROUPS) {
-        KESTRO_TRY_ASSIGN(const auto values, read(handler, port, ids));
+        KESTRO_TRY_ASSIGN(const auto& values, read(handler, port, ids));
         for (T value : values) all[at++] = value;
     }
     return all;

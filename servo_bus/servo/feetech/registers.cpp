@@ -15,7 +15,7 @@ constexpr std::uint16_t OFFSET_SIGN_BIT = 0x800;
 constexpr std::uint16_t OFFSET_SIGN_FIELD = 0xF800;
 constexpr double OFFSET_COUNTS_PER_HALF_TURN = 2047.0;
 
-// Group access moves 16-bit words; the bytes of a whole group's words fit one buffer.
+// Group writes move 16-bit words; the bytes of a whole group's words fit one buffer.
 constexpr std::size_t WORD_BYTES = sizeof(std::uint16_t);
 using GroupBytes = InlineVector<std::uint8_t, MAX_GROUP_IDS * WORD_BYTES>;
 
@@ -52,30 +52,6 @@ std::uint16_t radians_to_offset(double radians) {
     auto raw = saturate_to<std::uint16_t>(std::fabs(radians) * OFFSET_COUNTS_PER_HALF_TURN / PI);
     if (std::signbit(radians)) raw |= OFFSET_SIGN_BIT;
     return raw;
-}
-
-GroupValues<std::uint16_t> decode_register_values(std::span<const std::uint8_t> replies,
-                                                  std::uint8_t width) {
-    GroupValues<std::uint16_t> values;
-    for (std::size_t at = 0; at + width <= replies.size() && width != 0; at += width) {
-        std::uint16_t value = 0;
-        for (std::size_t i = 0; i < width; ++i) {
-            value = static_cast<std::uint16_t>(value | (replies[at + i] << (8 * i)));
-        }
-        values.push_back(value);
-    }
-    return values;
-}
-
-Result<GroupValues<std::uint16_t>, ServoBusError> sync_read_register_values(
-    const FeetechProtocolHandler& handler, SerialPort& port, std::span<const std::uint8_t> ids,
-    std::uint8_t address, std::uint8_t width) {
-    if (width == 0 || width > WORD_BYTES || ids.size() > MAX_GROUP_IDS) {
-        return fail(CommunicationErrorKind::Unsupported);
-    }
-    GroupBytes replies(ids.size() * width);
-    KESTRO_TRY(handler.sync_read(port, ids, address, width, replies));
-    return decode_register_values(replies, width);
 }
 
 Result<void, ServoBusError> sync_write_register_values(const FeetechProtocolHandler& handler,

@@ -51,14 +51,17 @@ inline std::uint8_t bool_to_byte(bool value) {
     return value ? 1 : 0;
 }
 
-// Register values from sync read replies laid end to end, `width` bytes each, zero-extended.
-GroupValues<std::uint16_t> decode_register_values(std::span<const std::uint8_t> replies,
-                                                  std::uint8_t width);
+// A register value from its one or two little-endian reply bytes, zero-extended. Inline: it
+// runs for every servo of every read.
+inline std::uint16_t decode_word(std::span<const std::uint8_t> bytes) {
+    std::uint16_t value = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        value = static_cast<std::uint16_t>(value | (bytes[i] << (8 * i)));
+    }
+    return value;
+}
 
 // Widths other than 1 and 2 bytes fail with Unsupported.
-Result<GroupValues<std::uint16_t>, ServoBusError> sync_read_register_values(
-    const FeetechProtocolHandler& handler, SerialPort& port, std::span<const std::uint8_t> ids,
-    std::uint8_t address, std::uint8_t width);
 Result<void, ServoBusError> sync_write_register_values(const FeetechProtocolHandler& handler,
                                                        SerialPort& port,
                                                        std::span<const std::uint8_t> ids,
@@ -75,34 +78,38 @@ Result<GroupValues<To>, ServoBusError> convert_all(const Values& values, Convert
     return out;
 }
 
-// One value per id, in the order of `ids`.
+// `convert` on each servo's raw value, one per id in the order of `ids`, decoded as the
+// replies arrive.
+template <class To, class T, class Convert>
+Result<GroupValues<To>, ServoBusError> sync_read_as(const FeetechProtocolHandler& handler,
+                                                    SerialPort& port,
+                                                    std::span<const std::uint8_t> ids,
+                                                    Register<T> reg, Convert convert) {
+    // More ids than a group holds never reach a reply: the request cannot be framed.
+    GroupValues<To> values;
+    KESTRO_TRY(handler.sync_read(port, ids, reg.address, reg.width,
+                                 [&](std::span<const std::uint8_t> reply) {
+                                     values.push_back(convert(static_cast<T>(decode_word(reply))));
+                                 }));
+    return values;
+}
+
+// One raw value per id, in the order of `ids`.
 template <class T>
 Result<GroupValues<T>, ServoBusError> sync_read(const FeetechProtocolHandler& handler,
                                                 SerialPort& port, std::span<const std::uint8_t> ids,
                                                 Register<T> reg) {
-    KESTRO_TRY_ASSIGN(const auto words,
-                      sync_read_register_values(handler, port, ids, reg.address, reg.width));
-    return convert_all<T>(words, [](std::uint16_t word) { return static_cast<T>(word); });
+    return sync_read_as<T>(handler, port, ids, reg, [](T value) { return value; });
 }
 
 template <class T>
 Result<void, ServoBusError> sync_write(const FeetechProtocolHandler& handler, SerialPort& port,
                                        std::span<const std::uint8_t> ids, Register<T> reg,
                                        std::type_identity_t<std::span<const T>> values) {
-    KESTRO_TRY_ASSIGN(const auto words,
+    KESTRO_TRY_ASSIGN(const auto& words,
                       convert_all<std::uint16_t>(
                           values, [](T value) { return static_cast<std::uint16_t>(value); }));
     return sync_write_register_values(handler, port, ids, reg.address, reg.width, words);
-}
-
-// A raw read, then `convert` on every value.
-template <class To, class T, class Convert>
-Result<GroupValues<To>, ServoBusError> sync_read_as(const FeetechProtocolHandler& handler,
-                                                    SerialPort& port,
-                                                    std::span<const std::uint8_t> ids,
-                                                    Register<T> reg, Convert convert) {
-    KESTRO_TRY_ASSIGN(const auto raw, sync_read(handler, port, ids, reg));
-    return convert_all<To>(raw, convert);
 }
 
 // `convert` on every value, then a raw write.
@@ -110,7 +117,7 @@ template <class T, class Values, class Convert>
 Result<void, ServoBusError> sync_write_as(const FeetechProtocolHandler& handler, SerialPort& port,
                                           std::span<const std::uint8_t> ids, Register<T> reg,
                                           const Values& values, Convert convert) {
-    KESTRO_TRY_ASSIGN(const auto raw, convert_all<T>(values, convert));
+    KESTRO_TRY_ASSIGN(const auto& raw, convert_all<T>(values, convert));
     return sync_write(handler, port, ids, reg, raw);
 }
 
