@@ -10,13 +10,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
 
 #include "common/result.hpp"
+#include "src/control_loop/ring_queue.hpp"
 
 namespace kestro::control_loop {
 
@@ -43,12 +43,12 @@ namespace detail {
 
 template <class T>
 struct ChannelState {
-    explicit ChannelState(std::size_t capacity) : capacity(capacity) {}
+    explicit ChannelState(std::size_t capacity) : queue(capacity), capacity(capacity) {}
 
     std::mutex mutex;
     std::condition_variable not_empty;
     std::condition_variable not_full;
-    std::deque<T> queue;
+    RingQueue<T> queue;
     const std::size_t capacity;
     std::size_t senders = 1;
     bool receiver_alive = true;
@@ -134,7 +134,7 @@ public:
 
     ~Receiver() {
         if (!state_) return;
-        std::deque<T> dropped;
+        RingQueue<T> dropped(0);
         {
             std::lock_guard lock(state_->mutex);
             state_->receiver_alive = false;

@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include "common/result.hpp"
 #include "src/control_loop/motor_error.hpp"
@@ -20,27 +20,46 @@ namespace kestro::control_loop {
 // neither grows without limit nor makes each query copy its whole history.
 inline constexpr std::size_t STATS_SAMPLE_LIMIT = 10'000;
 
-class StatsStore {
+// The most recent STATS_SAMPLE_LIMIT samples, oldest first. Its room is taken once, up front,
+// so that adding a sample on every tick never allocates.
+class SampleWindow {
 public:
-    void add_period(double seconds) { add(period_, seconds); }
-    void add_read_dt(std::span<const double> seconds) { for (double s : seconds) add(read_dt_, s); }
-    void add_write_dt(std::span<const double> seconds) { for (double s : seconds) add(write_dt_, s); }
+    SampleWindow() { samples_.reserve(STATS_SAMPLE_LIMIT); }
 
-    ControlLoopStats snapshot() const {
-        return {{period_.begin(), period_.end()},
-                {read_dt_.begin(), read_dt_.end()},
-                {write_dt_.begin(), write_dt_.end()}};
+    void add(double value) {
+        if (samples_.size() < STATS_SAMPLE_LIMIT) {
+            samples_.push_back(value);
+            return;
+        }
+        samples_[oldest_] = value;
+        oldest_ = (oldest_ + 1) % STATS_SAMPLE_LIMIT;
+    }
+
+    std::vector<double> in_order() const {
+        std::vector<double> out(samples_.begin() + static_cast<std::ptrdiff_t>(oldest_), samples_.end());
+        out.insert(out.end(), samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(oldest_));
+        return out;
     }
 
 private:
-    static void add(std::deque<double>& samples, double value) {
-        samples.push_back(value);
-        if (samples.size() > STATS_SAMPLE_LIMIT) samples.pop_front();
+    std::vector<double> samples_;
+    std::size_t oldest_ = 0;  // where the next sample goes once the window is full
+};
+
+class StatsStore {
+public:
+    void add_period(double seconds) { period_.add(seconds); }
+    void add_read_dt(std::span<const double> seconds) { for (double s : seconds) read_dt_.add(s); }
+    void add_write_dt(std::span<const double> seconds) { for (double s : seconds) write_dt_.add(s); }
+
+    ControlLoopStats snapshot() const {
+        return {period_.in_order(), read_dt_.in_order(), write_dt_.in_order()};
     }
 
-    std::deque<double> period_;
-    std::deque<double> read_dt_;
-    std::deque<double> write_dt_;
+private:
+    SampleWindow period_;
+    SampleWindow read_dt_;
+    SampleWindow write_dt_;
 };
 
 using PositionCell = SharedCell<Result<KestroTorsoPosition, MotorError>>;

@@ -9,12 +9,27 @@
 
 #include <gtest/gtest.h>
 
+#include "common/log_capture.hpp"
 #include "src/control_loop/control_loop.hpp"
 #include "src/controller/tests/sim_torso.hpp"
 
 namespace kestro::control_loop {
 
 using namespace std::chrono_literals;
+
+// Reaches into a loop: to damage its cells, as a fault on another thread would, or to learn
+// which thread is its own.
+struct ControlLoopTestAccess {
+    template <class T>
+    static void poison(SharedCell<T>& cell) {
+        try {
+            cell.with_lock([](T&) -> void { throw std::runtime_error("fault while holding the lock"); });
+        } catch (const std::runtime_error&) {
+        }
+    }
+    static LoopCells& cells(KestroControlLoop& loop) { return *loop.cells_; }
+    static void poison_thread_handle(KestroControlLoop& loop) { poison(loop.thread_handle_); }
+};
 
 enum class Fault { None, Throw, ExitThread };
 

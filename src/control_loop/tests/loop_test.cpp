@@ -7,19 +7,6 @@
 
 namespace kestro::control_loop {
 
-// Reaches into a loop to damage its cells, as a fault on another thread would.
-struct ControlLoopTestAccess {
-    template <class T>
-    static void poison(SharedCell<T>& cell) {
-        try {
-            cell.with_lock([](T&) -> void { throw std::runtime_error("fault while holding the lock"); });
-        } catch (const std::runtime_error&) {
-        }
-    }
-    static LoopCells& cells(KestroControlLoop& loop) { return *loop.cells_; }
-    static void poison_thread_handle(KestroControlLoop& loop) { poison(loop.thread_handle_); }
-};
-
 namespace {
 
 using sim::feetech_frame::Request;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "src/control_loop/loop_cells.hpp"
 #include "src/control_loop/motor_error.hpp"
 #include "src/control_loop/torso_position.hpp"
 
@@ -65,6 +66,21 @@ TEST(LoopStats, ReprShowsMeansInMillisecondsAndNaNForEmptyLists) {
               "ControlLoopStats(period=~NaNms, read_dt=~NaN ms, write_dt=~NaN ms)");
     EXPECT_EQ(repr(ControlLoopStats{{0.01, 0.02}, {0.001}, {0.0005, 0.0015}}),
               "ControlLoopStats(period=~15.00ms, read_dt=~1.00 ms, write_dt=~1.00 ms)");
+}
+
+// The window overwrites its oldest sample in place once full; what it hands out must still
+// be the most recent samples, oldest first, across the wrap.
+TEST(LoopStats, KeepTheMostRecentSamplesInOrderAcrossTheWrap) {
+    StatsStore store;
+    for (std::size_t i = 0; i < STATS_SAMPLE_LIMIT + 3; ++i) store.add_period(static_cast<double>(i));
+    store.add_read_dt(std::vector<double>{0.5, 0.25});
+    const ControlLoopStats stats = store.snapshot();
+    ASSERT_EQ(stats.period.size(), STATS_SAMPLE_LIMIT);
+    EXPECT_EQ(stats.period.front(), 3.0);
+    EXPECT_EQ(stats.period[1], 4.0);
+    EXPECT_EQ(stats.period.back(), static_cast<double>(STATS_SAMPLE_LIMIT + 2));
+    EXPECT_EQ(stats.read_dt, (std::vector<double>{0.5, 0.25}));
+    EXPECT_TRUE(stats.write_dt.empty());
 }
 
 }  // namespace
