@@ -174,7 +174,7 @@ Expected<damiao::MitState> expected_command(const damiao::Damiao& motor, bool se
         first_match(script, at, [&](const CanFrame& frame) { return frame.id == feedback; });
     if (!reply) return {kestro::fail(transport(reply.error())), next};
     if (reply->data.size() < 8) {
-        return {kestro::fail(damiao::Error(damiao::Error::UnexpectedReply{reply->data})), next};
+        return {kestro::fail(damiao::Error(damiao::Error::UnexpectedReply{{reply->data.begin(), reply->data.end()}})), next};
     }
     return {*damiao::decode_state(motor.limits(), reply->data), next};
 }
