@@ -103,7 +103,6 @@ public:
 
     constexpr std::size_t size() const { return size_; }
     constexpr bool empty() const { return size_ == 0; }
-    static constexpr std::size_t capacity() { return N; }
 
     constexpr T* data() { return items_; }
     constexpr const T* data() const { return items_; }
@@ -115,8 +114,6 @@ public:
     constexpr const T& operator[](std::size_t i) const { return items_[i]; }
     constexpr T& front() { return items_[0]; }
     constexpr const T& front() const { return items_[0]; }
-    constexpr T& back() { return items_[size_ - 1]; }
-    constexpr const T& back() const { return items_[size_ - 1]; }
 
     // Equal when the elements in use are; also against any other sequence, such as a
     // std::vector or an array, so values read into one compare with values from elsewhere.
@@ -138,7 +135,8 @@ private:
     }
 
     std::size_t size_ = 0;
-    // Left uninitialised: only the first size_ elements are ever read.
+    // Left uninitialised: only the first size_ elements are ever looked at (a whole copy
+    // carries the rest along unread).
     T items_[N];
 };
 

@@ -32,6 +32,18 @@ TEST(InlineVector, BuildsCopiesAndComparesOnlyTheElementsInUse) {
     EXPECT_TRUE(copy.empty());
 }
 
+// A large vector copies only its elements in use, a small one whole: both must come out equal.
+TEST(InlineVector, LargeAndSmallOnesCopyTheirValues) {
+    InlineVector<double, 300> large{0.5, 1.5};
+    const InlineVector<double, 300> copy = large;
+    large.push_back(2.5);
+    EXPECT_EQ(copy, (std::vector<double>{0.5, 1.5}));
+    InlineVector<double, 300> assigned{9.0, 9.0, 9.0, 9.0};
+    assigned = large;
+    EXPECT_EQ(assigned, large);
+    static_assert(!InlineVector<double, 300>::COPIES_WHOLE && Bytes::COPIES_WHOLE);
+}
+
 TEST(InlineVectorDeathTest, GoingPastTheCapacityStopsTheProgram) {
     Bytes full{1, 2, 3, 4};
     EXPECT_DEATH(full.push_back(5), "more elements than its fixed capacity");
