@@ -4,13 +4,14 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "servo_bus/tests/printers.hpp"
 
 namespace kestro::servo_bus::feetech_registers {
 namespace {
 
-constexpr double PI = 3.141592653589793;
+constexpr double PI = std::numbers::pi;
 
 TEST(PositionConversion, CountsToRadians) {
     EXPECT_EQ(position_to_radians(2048), 0.0);

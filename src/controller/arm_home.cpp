@@ -2,6 +2,7 @@
 // report present = encoder − offset, so the new offset is the encoder position, present + old
 // offset, written into each arm servo's EEPROM offset register.
 #include <cmath>
+#include <numbers>
 
 #include "common/text.hpp"
 #include "servo_bus/servo/feetech/sm40bl.hpp"
@@ -12,8 +13,8 @@ namespace {
 
 namespace sm40bl = servo_bus::sm40bl;
 
-constexpr double PI = 3.141592653589793;
-constexpr double TWO_PI = 6.283185307179586;
+constexpr double PI = std::numbers::pi;
+constexpr double TWO_PI = 2 * std::numbers::pi;
 
 double wrap_to_pi(double radians) {
     while (radians > PI) radians -= TWO_PI;

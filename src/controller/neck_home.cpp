@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "common/text.hpp"
 #include "src/controller/controller.hpp"
@@ -15,7 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto CYCLE_SLEEP = 10ms;
-constexpr double TWO_PI = 6.283185307179586;
+constexpr double TWO_PI = 2 * std::numbers::pi;
 constexpr std::uint32_t SETTLE_CYCLES = 2000;
 constexpr double REACHED = std::numeric_limits<double>::epsilon();
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,7 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double TWO_PI = 6.283185307179586;
+constexpr double TWO_PI = 2 * std::numbers::pi;
 
 constexpr std::string_view TORQUE_HELP =
     "usage: kestro-torso [global options] torque on|off [all|arms|nose|neck]\n"

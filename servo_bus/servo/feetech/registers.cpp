@@ -2,11 +2,12 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace kestro::servo_bus::feetech_registers {
 namespace {
 
-constexpr double PI = 3.141592653589793;
+constexpr double PI = std::numbers::pi;
 constexpr double COUNTS_PER_TURN = 4096.0;
 constexpr double ONE_COUNT_OF_A_TURN = 0.000244140625;  // 1 / 4096
 constexpr std::uint16_t OFFSET_MAGNITUDE_MASK = 0x7FF;

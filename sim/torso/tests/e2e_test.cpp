@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <numbers>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ using controller::KestroMotorController;
 using testing::SimProcess;
 using Clock = std::chrono::steady_clock;
 
-constexpr double TWO_PI = 6.283185307179586;
+constexpr double TWO_PI = 2 * std::numbers::pi;
 
 // Counts a servo reports for `radians` (2048 = 0 rad, 4096 per turn).
 double counts(double radians) { return 2048 + radians * 4096 / TWO_PI; }

@@ -13,12 +13,12 @@
 #include "sim/damiao/damiao_bus_model.hpp"
 #include "sim/damiao/socketpair_endpoint.hpp"
 #include "sim/feetech/pty_bus.hpp"
+#include "src/controller/motor_layout.hpp"
 
 namespace kestro::control_loop {
 
 class WireTimedTorso {
 public:
-    static constexpr std::array<std::uint8_t, 7> IDS{1, 2, 3, 4, 5, 6, 7};
     // A tick's reads: the servos' sync reads and the motors' status requests.
     static constexpr std::uint8_t SYNC_READ = 0x82;
     static constexpr std::uint32_t STATUS_REQUEST_ID = 0x7FF;
@@ -40,7 +40,7 @@ public:
         sim::wire::SerialTiming timing;
         timing.usb_latency = usb_latency;
         auto servos = sim::FeetechPtyBus::start(
-            IDS, timing,
+            controller::SERVO_IDS, timing,
             [this](bool from_host, std::span<const std::uint8_t> bytes,
                    const sim::wire::Window& window) {
                 serial_.packet(from_host, from_host && bytes.size() > 4 && bytes[4] == SYNC_READ,

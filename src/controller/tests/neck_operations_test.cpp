@@ -2,6 +2,7 @@
 // product's SocketCAN transport code on a frame-record socket pair.
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <span>
 #include <vector>
 
@@ -15,7 +16,7 @@ namespace kestro::controller {
 namespace {
 
 using namespace std::chrono_literals;
-constexpr double TWO_PI = 6.283185307179586;
+constexpr double TWO_PI = 2 * std::numbers::pi;
 
 class NeckOperations : public ::testing::Test {
 protected:

@@ -15,8 +15,6 @@
 namespace kestro::controller {
 
 struct SimTorso {
-    static constexpr std::array<std::uint8_t, 7> IDS{1, 2, 3, 4, 5, 6, 7};
-
     std::unique_ptr<sim::FeetechPtyBus> servos;
     std::unique_ptr<sim::DamiaoBusModel> neck;
     std::unique_ptr<sim::DamiaoSocketpairEndpoint> neck_bus;
@@ -24,7 +22,7 @@ struct SimTorso {
     // Without a pseudo-terminal nothing here can run, so that ends the program.
     static SimTorso start(
         const std::vector<sim::DamiaoMotorConfig>& neck_configs = sim::neck_motor_configs()) {
-        auto servos = sim::FeetechPtyBus::start(IDS);
+        auto servos = sim::FeetechPtyBus::start(SERVO_IDS);
         if (!servos) unusable("simulated servo bus", servos.error().message());
         SimTorso torso;
         torso.servos = std::move(*servos);
