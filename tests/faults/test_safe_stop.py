@@ -141,6 +141,9 @@ def test_ctrl_c_stops_every_wait_on_a_busy_loop_thread(torso):
     child.expect("started")
     torso.command("servo 7 silent on")
     torso.command("requests clear")
+    # Both groups' reads of a tick sent since: that tick is the one stuck on servo 7. Without
+    # this wait the request below could reach an idle loop first and be what gets stuck.
+    eventually(lambda: torso.requests()["sync_read"] >= 2)
     child.go()
     times = [child.interrupt() for _ in range(3)]
     child.expect("unblock")
