@@ -41,6 +41,12 @@ class Loop {
 public:
     explicit Loop(LoopTask& task) : task_(task), start_(Clock::now()) {
         last_tick_ = last_publish_ = start_;
+        // Room for as many durations as the statistics keep, taken once: a publication window
+        // that holds more reads than the ones before (catch-up ticks) must not allocate.
+        if (task_.cells->last_stats) {
+            read_buffer_.reserve(STATS_SAMPLE_LIMIT);
+            write_buffer_.reserve(STATS_SAMPLE_LIMIT);
+        }
     }
 
     void cycle() {
