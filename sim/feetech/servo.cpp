@@ -24,12 +24,18 @@ FeetechSimServo::FeetechSimServo(std::uint8_t id) {
     memory_[feetech_address::GAIN_P] = 32;
     memory_[feetech_address::GAIN_D] = 32;
     set_word(feetech_address::GOAL_POSITION, CENTRE);
+    set_word(feetech_address::MIN_ANGLE_LIMIT, 0);
+    set_word(feetech_address::MAX_ANGLE_LIMIT, COUNTS_PER_TURN - 1);
 }
 
 void FeetechSimServo::advance(std::chrono::nanoseconds elapsed, double counts_per_second) {
     if (!torque_enabled()) return;
-    // A goal beyond one turn drives to the end stop instead of spinning forever.
-    const double target = std::clamp(goal_position(), 0, COUNTS_PER_TURN - 1);
+    // A goal beyond the angle limits drives to the nearer limit, as on the real servos; limits
+    // outside one turn still stop at its ends.
+    const int lowest = std::clamp(word(feetech_address::MIN_ANGLE_LIMIT), 0, COUNTS_PER_TURN - 1);
+    const int highest =
+        std::clamp(word(feetech_address::MAX_ANGLE_LIMIT), lowest, COUNTS_PER_TURN - 1);
+    const double target = std::clamp(goal_position(), lowest, highest);
     const double present = wrap_turn(encoder_ - offset_counts());
     const double reach = counts_per_second * std::chrono::duration<double>(elapsed).count();
     encoder_ = wrap_turn(encoder_ + std::clamp(target - present, -reach, reach));

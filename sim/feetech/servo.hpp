@@ -14,6 +14,9 @@ namespace kestro::sim {
 namespace feetech_address {
 inline constexpr std::uint8_t ID = 5;
 inline constexpr std::uint8_t RETURN_DELAY = 7;  // 2 µs steps
+// Angle limits, 2 bytes each, in counts: the shaft never drives past them, whatever the goal.
+inline constexpr std::uint8_t MIN_ANGLE_LIMIT = 9;
+inline constexpr std::uint8_t MAX_ANGLE_LIMIT = 11;
 // Position-loop gains: P, D, I in this order.
 inline constexpr std::uint8_t GAIN_P = 21;
 inline constexpr std::uint8_t GAIN_D = 22;
@@ -36,10 +39,11 @@ public:
     static constexpr std::uint8_t DEFAULT_VOLTAGE = 120;  // 12.0 V
 
     // Powered up: centred, torque off, EEPROM locked, 12.0 V supply, offset 0, gains P 32,
-    // D 32, I 0.
+    // D 32, I 0, angle limits 0 and 4095.
     explicit FeetechSimServo(std::uint8_t id);
 
-    // With torque on, moves the shaft toward the goal by at most `counts_per_second` × elapsed.
+    // With torque on, moves the shaft toward the goal, clamped to the angle limits, by at most
+    // `counts_per_second` × elapsed.
     void advance(std::chrono::nanoseconds elapsed, double counts_per_second);
 
     // Register bytes as a read instruction returns them; cut short at the end of memory.

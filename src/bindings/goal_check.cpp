@@ -6,17 +6,14 @@
 #include "common/text.hpp"
 #include "src/bindings/exceptions.hpp"
 #include "src/controller/motor_layout.hpp"
+#include "src/controller/servo_goals.hpp"
 
 namespace kestro::bindings {
 
 bool check_servo_goals(std::span<const std::uint8_t> ids, std::span<const double> goals) {
-    for (std::size_t i = 0; i < goals.size(); ++i) {
-        if (std::isfinite(goals[i])) continue;
-        raise(PyExc_ValueError,
-              controller::servo_name(ids[i]) + " goal position must be finite, got " + text::shortest(goals[i]));
-        return false;
-    }
-    return true;
+    auto checked = controller::check_servo_goals(ids, goals);
+    if (!checked) raise(PyExc_ValueError, checked.error().message());
+    return checked.has_value();
 }
 
 bool check_neck_goal(std::size_t joint, double goal) {

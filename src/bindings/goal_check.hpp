@@ -14,7 +14,8 @@
 
 namespace kestro::bindings {
 
-// Servo goals must be finite: ValueError naming the first servo whose goal is not.
+// The controller's check of servo goals (finite, within one turn), made before anything is
+// queued or the controller's lock is taken: ValueError naming the first servo at fault.
 bool check_servo_goals(std::span<const std::uint8_t> ids, std::span<const double> goals);
 
 // A neck goal must be a number; an infinite one is clamped to the joint's range like any

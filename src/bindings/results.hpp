@@ -1,5 +1,5 @@
 // Conversion of method results to Python objects (new references), and of controller errors to
-// RuntimeError with their text.
+// RuntimeError with their text (ValueError for a refused argument).
 #pragma once
 
 #include <Python.h>
@@ -72,6 +72,9 @@ template <class T>
 PyObject* to_python(const controller::Outcome<T>& outcome) {
     if (!outcome) {
         if (outcome.error().is_interrupted()) return raise_interrupted();
+        if (outcome.error().is_invalid_argument()) {
+            return raise(PyExc_ValueError, outcome.error().message());
+        }
         return raise(PyExc_RuntimeError, outcome.error().message());
     }
     if constexpr (std::is_void_v<T>) {

@@ -41,6 +41,7 @@ Outcome<std::array<double, 4>> KestroMotorController::set_arm_home(double verify
     const std::vector<bool> all_on(arms, true);
 
     if (cancel.requested()) return fail(ControllerError::interrupted("set_arm_home"));
+    note_goals(ARM_IDS, false);
     KESTRO_TRY(sm40bl::sync_write_torque_enable(feetech_, bus, ARM_IDS, all_off));
     KESTRO_TRY_ASSIGN(const auto present,
                       sm40bl::sync_read_present_position(feetech_, bus, ARM_IDS));

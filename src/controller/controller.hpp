@@ -22,6 +22,7 @@
 #include "servo_bus/serial_port/serial_port.hpp"
 #include "src/controller/controller_error.hpp"
 #include "src/controller/motor_layout.hpp"
+#include "src/controller/servo_goals.hpp"
 
 namespace kestro::controller {
 
@@ -68,19 +69,28 @@ public:
     Outcome<bool> is_torque_enabled();
     // Switches torque on the arm ids (1-4) and nose ids (5-7) found in `ids`, in their order
     // and with repeats; other ids are ignored.
+    //
+    // Every switch that turns torque on holds the pose first: each servo being enabled that
+    // this controller has given no goal since its torque last went off gets its present
+    // position as its goal, so that it stays where it stands instead of driving to whatever
+    // its goal register held. All the groups are read before anything is written; when a read
+    // fails, nothing is written and no torque is switched.
     Outcome<void> set_torque_on_ids(std::span<const std::uint8_t> ids, bool enable);
     // Torque of all seven servos: the arm group, then the nose group.
     Outcome<void> set_all_torque(bool enable);
     Outcome<void> set_arm_torque(bool enable);
     Outcome<void> set_nose_torque(bool enable);
     // Goals (rad) for all seven servos in table order: the arm group, then the nose group.
+    // Every goal must be finite and within the servo's range (check_servo_goals); nothing is
+    // sent otherwise.
     Outcome<void> set_all_goal_positions(std::span<const double, 7> positions);
-    // Goals (rad) for SM40BL arm servos `ids`, one per id.
+    // Goals (rad) for SM40BL arm servos `ids`, one per id, checked as above.
     Outcome<void> set_arm_goal_positions(std::span<const std::uint8_t> ids,
                                          std::span<const double> positions);
-    // Goals (rad) for the three nose servos.
+    // Goals (rad) for the three nose servos, checked as above.
     Outcome<void> set_nose_goal_positions(std::span<const double, 3> positions);
-    // One register read or write on one servo, for raw access.
+    // One register read or write on one servo, for raw access. A write that covers the goal
+    // register counts as a goal given, one that turns torque off as torque switched off.
     Outcome<std::vector<std::uint8_t>> read_raw_bytes(std::uint8_t id, std::uint8_t address,
                                                       std::uint8_t length);
     Outcome<void> write_raw_bytes(std::uint8_t id, std::uint8_t address,
@@ -133,6 +143,17 @@ private:
 
     // The serial port, or the neck-only error.
     Outcome<servo_bus::SerialPort*> serial();
+    // Writes `radians` as the goals of `ids` and notes them as given.
+    Outcome<void> send_goals(servo_bus::SerialPort& port, std::span<const std::uint8_t> ids,
+                             std::span<const double> radians);
+    Outcome<void> switch_torque(const ServoGroups& groups, bool enable);
+    // Sets the goal of each servo of `groups` that has none given to its present position.
+    Outcome<void> hold_pose(servo_bus::SerialPort& port, const ServoGroups& groups);
+    // Whether this controller gave servo `id` a goal since its torque last went off.
+    bool goal_given(std::uint8_t id) const;
+    // Notes the goals of `ids` (the broadcast id: every servo) as given or no longer given.
+    void note_goals(std::span<const std::uint8_t> ids, bool given);
+
     // Sends joint `index`'s current command and gives the position in the motor's reply.
     Result<double, can_motor::damiao::Error> send_neck_command(std::size_t index);
 
@@ -143,6 +164,9 @@ private:
     std::array<can_motor::damiao::Damiao, 3> neck_motors_;
     std::array<can_motor::damiao::MitCommand, 3> neck_commands_ = DEFAULT_NECK_COMMANDS;
     bool neck_torque_enabled_ = false;
+    // Per servo, in table order: a goal given since its torque last went off (or since this
+    // controller was built). Torque on holds the pose of the others.
+    std::array<bool, SERVOS.size()> goal_given_{};
     HomingSleeper homing_sleeper_ = sleep_for;
 };
 

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/io_error.hpp"
 #include "servo_bus/feetech_protocol/error.hpp"
@@ -33,14 +34,30 @@ public:
         return error;
     }
 
+    // A caller's value that the operation refuses before sending anything (Python's
+    // ValueError).
+    static ControllerError invalid_argument(std::string message) {
+        ControllerError error(std::move(message));
+        error.invalid_argument_ = true;
+        return error;
+    }
+
+    // Says, after the failure's own text, what the failure left undone.
+    ControllerError& add_note(std::string_view note) {
+        message_.append("; ").append(note);
+        return *this;
+    }
+
     const std::string& message() const { return message_; }
     const IoError* io_error() const { return io_error_ ? &*io_error_ : nullptr; }
     bool is_interrupted() const { return interrupted_; }
+    bool is_invalid_argument() const { return invalid_argument_; }
 
 private:
     std::string message_;
     std::optional<IoError> io_error_;
     bool interrupted_ = false;
+    bool invalid_argument_ = false;
 };
 
 }  // namespace kestro::controller

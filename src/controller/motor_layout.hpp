@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -84,12 +85,21 @@ static_assert([] {
 }());
 static_assert(LEFT_ARM_IDS.size() + RIGHT_ARM_IDS.size() == ARM_IDS.size());
 
+// One group transaction per servo model, arm group first; together they cover all seven servos.
+using ServoGroups = std::array<std::span<const std::uint8_t>, 2>;
+inline constexpr ServoGroups SERVO_GROUPS{std::span(ARM_IDS), std::span(NOSE_IDS)};
+
 // The table row of serial id `id`; null for an id no servo has.
 constexpr const ServoInfo* find_servo(std::uint8_t id) {
     for (const ServoInfo& servo : SERVOS) {
         if (servo.id == id) return &servo;
     }
     return nullptr;
+}
+
+// The position of `servo` in the table, which every seven-value array follows.
+constexpr std::size_t servo_index(const ServoInfo& servo) {
+    return static_cast<std::size_t>(&servo - SERVOS.data());
 }
 
 // The name of servo `id`, or "Unknown(id)" for an id no servo has.

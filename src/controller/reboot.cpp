@@ -19,6 +19,8 @@ constexpr auto POLL_INTERVAL = 100ms;
 Outcome<void> KestroMotorController::reboot(std::chrono::nanoseconds timeout,
                                             const CancelToken& cancel) {
     if (!serial_port_) return {};
+    // A servo comes back from a restart with torque off.
+    note_goals(SERVO_IDS, false);
     for (std::uint8_t id : SERVO_IDS) {
         log::emit(log::Level::Warn, LOG_TARGET, [&] {
             return "Rebooting motor " + servo_name(id) + " (id=" + std::to_string(id) + ")";

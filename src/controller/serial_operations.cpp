@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "common/deadline.hpp"
+#include "servo_bus/servo/feetech/registers.hpp"
 #include "servo_bus/servo/feetech/shared_operations.hpp"
 #include "src/controller/controller.hpp"
 
@@ -14,33 +15,22 @@ using namespace std::chrono_literals;
 using servo_bus::FeetechProtocolHandler;
 using servo_bus::SerialPort;
 
-constexpr std::array<std::span<const std::uint8_t>, 2> GROUPS{std::span(ARM_IDS),
-                                                             std::span(NOSE_IDS)};
-
 // Reads one register of all seven servos: the arm group, then the nose group.
 template <class T, class GroupRead>
 Outcome<std::array<T, 7>> read_both_groups(const FeetechProtocolHandler& handler,
                                            SerialPort& port, GroupRead read) {
     std::array<T, 7> all{};
     std::size_t at = 0;
-    for (std::span<const std::uint8_t> ids : GROUPS) {
+    for (std::span<const std::uint8_t> ids : SERVO_GROUPS) {
         KESTRO_TRY_ASSIGN(const auto& values, read(handler, port, ids));
         for (T value : values) all[at++] = value;
     }
     return all;
 }
 
-Outcome<void> write_torque(const FeetechProtocolHandler& handler, SerialPort& port,
-                           std::span<const std::uint8_t> ids, bool enable) {
-    KESTRO_TRY(servo_bus::feetech_servo::sync_write_torque_enable(handler, port, ids,
-                                                           std::vector<bool>(ids.size(), enable)));
-    return {};
-}
-
-Outcome<void> write_goals(const FeetechProtocolHandler& handler, SerialPort& port,
-                          std::span<const std::uint8_t> ids, std::span<const double> radians) {
-    KESTRO_TRY(servo_bus::feetech_servo::sync_write_goal_position(handler, port, ids, radians));
-    return {};
+// Whether a raw write of `data` from `address` on covers register `reg`.
+bool covers(std::uint8_t address, std::span<const std::uint8_t> data, std::uint8_t reg) {
+    return reg >= address && std::size_t{reg} - address < data.size();
 }
 
 }  // namespace
@@ -80,57 +70,31 @@ Outcome<bool> KestroMotorController::is_torque_enabled() {
     return true;
 }
 
-Outcome<void> KestroMotorController::set_torque_on_ids(std::span<const std::uint8_t> ids,
-                                                       bool enable) {
-    std::vector<std::uint8_t> arm_ids;
-    std::vector<std::uint8_t> nose_ids;
-    for (std::uint8_t id : ids) {
-        if (const ServoInfo* servo = find_servo(id)) {
-            (is_arm(*servo) ? arm_ids : nose_ids).push_back(id);
-        }
-    }
-    // Ids that address no servo need no bus, so they succeed even on a neck-only controller.
-    for (const std::vector<std::uint8_t>& group : {arm_ids, nose_ids}) {
-        if (group.empty()) continue;
-        KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
-        KESTRO_TRY(write_torque(feetech_, *port, group, enable));
-    }
-    return {};
-}
-
-Outcome<void> KestroMotorController::set_all_torque(bool enable) {
-    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
-    for (std::span<const std::uint8_t> ids : GROUPS) {
-        KESTRO_TRY(write_torque(feetech_, *port, ids, enable));
-    }
-    return {};
-}
-
-Outcome<void> KestroMotorController::set_arm_torque(bool enable) {
-    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
-    return write_torque(feetech_, *port, ARM_IDS, enable);
-}
-
-Outcome<void> KestroMotorController::set_nose_torque(bool enable) {
-    KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
-    return write_torque(feetech_, *port, NOSE_IDS, enable);
-}
-
 Outcome<void> KestroMotorController::set_all_goal_positions(std::span<const double, 7> positions) {
+    KESTRO_TRY(check_servo_goals(SERVO_IDS, positions));
     KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
-    KESTRO_TRY(write_goals(feetech_, *port, ARM_IDS, positions.first<ARM_IDS.size()>()));
-    return write_goals(feetech_, *port, NOSE_IDS, positions.last<NOSE_IDS.size()>());
+    KESTRO_TRY(send_goals(*port, ARM_IDS, positions.first<ARM_IDS.size()>()));
+    return send_goals(*port, NOSE_IDS, positions.last<NOSE_IDS.size()>());
 }
 
 Outcome<void> KestroMotorController::set_arm_goal_positions(std::span<const std::uint8_t> ids,
                                                             std::span<const double> positions) {
+    KESTRO_TRY(check_servo_goals(ids, positions));
     KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
-    return write_goals(feetech_, *port, ids, positions);
+    return send_goals(*port, ids, positions);
 }
 
 Outcome<void> KestroMotorController::set_nose_goal_positions(std::span<const double, 3> positions) {
+    KESTRO_TRY(check_servo_goals(NOSE_IDS, positions));
     KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
-    return write_goals(feetech_, *port, NOSE_IDS, positions);
+    return send_goals(*port, NOSE_IDS, positions);
+}
+
+Outcome<void> KestroMotorController::send_goals(SerialPort& port, std::span<const std::uint8_t> ids,
+                                                std::span<const double> radians) {
+    KESTRO_TRY(servo_bus::feetech_servo::sync_write_goal_position(feetech_, port, ids, radians));
+    note_goals(ids, true);
+    return {};
 }
 
 Outcome<std::vector<std::uint8_t>> KestroMotorController::read_raw_bytes(std::uint8_t id,
@@ -143,8 +107,20 @@ Outcome<std::vector<std::uint8_t>> KestroMotorController::read_raw_bytes(std::ui
 
 Outcome<void> KestroMotorController::write_raw_bytes(std::uint8_t id, std::uint8_t address,
                                                      std::span<const std::uint8_t> data) {
+    namespace feetech = servo_bus::feetech_registers;
     KESTRO_TRY_ASSIGN(SerialPort* const port, serial());
+    const std::span one_id(&id, 1);
+    // Torque off counts even when the write then fails: the servo may have taken it, and a
+    // pose held on the next torque on is never wrong.
+    if (covers(address, data, feetech::TORQUE_ENABLE.address) &&
+        data[feetech::TORQUE_ENABLE.address - address] == 0) {
+        note_goals(one_id, false);
+    }
     KESTRO_TRY(feetech_.write(*port, id, address, data));
+    if (covers(address, data, feetech::GOAL_POSITION.address) ||
+        covers(address, data, feetech::GOAL_POSITION.address + 1)) {
+        note_goals(one_id, true);
+    }
     return {};
 }
 

@@ -26,7 +26,8 @@ constexpr double TWO_PI = 2 * std::numbers::pi;
 
 constexpr std::string_view TORQUE_HELP =
     "usage: kestro-torso [global options] torque on|off [all|arms|nose|neck]\n"
-    "Switches torque on the chosen group (default all: servos and neck, on the buses in use).\n";
+    "Switches torque on the chosen group (default all: servos and neck, on the buses in use).\n"
+    "Servos switched on hold where they stand: their goal is set to their present position first.\n";
 constexpr std::string_view HOME_HELP =
     "usage: kestro-torso [global options] home neck [--speed S] [--tolerance T]\n"
     "       kestro-torso [global options] home arms [--yes]\n"

@@ -167,6 +167,18 @@ TEST_F(TorsoE2e, ServosReachTheGoalsOnlyWithTorqueOn) {
     ASSERT_TRUE(positions) << positions.error().message();
     for (std::size_t i = 0; i < 7; ++i) EXPECT_NEAR((*positions)[i], goals[i], 0.005) << i;
 
+    // A goal past the angle limits is kept as written; the shaft stops at the nearer limit.
+    const std::array<std::uint8_t, 2> beyond_top{0x88, 0x13};     // 5000
+    const std::array<std::uint8_t, 2> below_bottom{0xD4, 0xFE};  // -300
+    ASSERT_TRUE(controller().write_raw_bytes(1, 42, beyond_top));
+    ASSERT_TRUE(controller().write_raw_bytes(2, 42, below_bottom));
+    EXPECT_EQ(command("servo 1 goal"), "ok 5000");
+    EXPECT_TRUE(servo_reaches(1, 4095));
+    EXPECT_TRUE(servo_reaches(2, 0));
+    EXPECT_EQ(command("servo 1 set 11 184"), "ok");  // maximum 3000 (0x0BB8)
+    EXPECT_EQ(command("servo 1 set 12 11"), "ok");
+    EXPECT_TRUE(servo_reaches(1, 3000));
+
     ASSERT_TRUE(controller().set_all_torque(false));
     EXPECT_EQ(eventually("servo 7 torque", "ok 0"), "ok 0");
 }

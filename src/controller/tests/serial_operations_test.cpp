@@ -1,48 +1,10 @@
 // The controller's serial-side operations against seven simulated servos on a pseudo-terminal.
 #include <cmath>
-#include <thread>
 
-#include <gtest/gtest.h>
-
-#include "common/log_capture.hpp"
-#include "sim/feetech/frame.hpp"
-#include "src/controller/tests/sim_torso.hpp"
+#include "src/controller/tests/serial_fixture.hpp"
 
 namespace kestro::controller {
 namespace {
-
-using namespace std::chrono_literals;
-using sim::feetech_frame::Request;
-namespace instruction = sim::feetech_frame::instruction;
-using Clock = std::chrono::steady_clock;
-
-class SerialOperations : public ::testing::Test {
-protected:
-    void SetUp() override {
-        log::Capture::instance().take();
-        torso_ = SimTorso::start();
-        controller_.emplace(torso_.controller());
-        servos().clear_requests();
-    }
-
-    sim::FeetechBusModel& servos() { return torso_.servos->model(); }
-
-    // Group writes get no reply, so the servos may still be taking them in when the call
-    // returns: wait (boundedly) until `count` requests have arrived.
-    std::vector<Request> wait_for_requests(std::size_t count) {
-        auto deadline = Clock::now() + 10s;
-        auto requests = servos().requests();
-        while (requests.size() < count && Clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-            requests = servos().requests();
-        }
-        return requests;
-    }
-    KestroMotorController& controller() { return *controller_; }
-
-    SimTorso torso_;
-    std::optional<KestroMotorController> controller_;
-};
 
 TEST_F(SerialOperations, MissingIdsAreTheSilentServosInPingOrder) {
     EXPECT_TRUE(controller().check_missing_ids().empty());
@@ -85,22 +47,6 @@ TEST_F(SerialOperations, AGroupReadTimeOutIsPassedOnAsARetryableIoError) {
     ASSERT_NE(positions.error().io_error(), nullptr);
     EXPECT_EQ(positions.error().io_error()->kind(), IoErrorKind::TimedOut);
     EXPECT_FALSE(controller().is_torque_enabled());
-}
-
-TEST_F(SerialOperations, TorqueOnIdsSplitsIntoArmAndNoseWritesKeepingOrderAndRepeats) {
-    std::array<std::uint8_t, 4> ids{6, 2, 6, 9};
-    ASSERT_TRUE(controller().set_torque_on_ids(ids, true));
-    auto requests = wait_for_requests(2);
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0], (Request{0xFE, instruction::SYNC_WRITE, {40, 1, 2, 1}}));
-    EXPECT_EQ(requests[1], (Request{0xFE, instruction::SYNC_WRITE, {40, 1, 6, 1, 6, 1}}));
-
-    servos().clear_requests();
-    std::array<std::uint8_t, 3> strangers{0, 8, 200};
-    EXPECT_TRUE(controller().set_torque_on_ids(strangers, false));
-    EXPECT_TRUE(controller().set_torque_on_ids({}, false));
-    std::this_thread::sleep_for(20ms);
-    EXPECT_TRUE(servos().requests().empty());
 }
 
 TEST_F(SerialOperations, GoalsForAllSevenGoToTheArmsFirstThenTheNose) {

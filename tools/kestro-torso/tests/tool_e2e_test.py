@@ -379,6 +379,18 @@ class Actions(ToolTest):
         result = self.run_tool("torque", "on", "neck")
         self.assert_one_error_line(result, 1, "neck_pitch: ensure MIT mode failed")
 
+    def test_torque_on_holds_a_servo_turned_by_hand(self):
+        self.sim.command("servo 1 place 2603")  # about +0.85 rad; its goal register still 2048
+        result = self.run_tool("torque", "on", "arms")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.eventually("servo 4 torque", "ok 1"), "ok 1")
+        self.assertEqual(self.sim.command("servo 1 goal"), "ok 2603")
+        self.sim.command("servo 6 silent on")
+        result = self.run_tool("torque", "on", "nose")
+        self.assert_one_error_line(
+            result, 1, "; torque not enabled: present positions of servos [5, 6, 7] could not be read")
+        self.assertEqual(self.sim.command("servo 5 torque"), "ok 0")
+
     def test_home_neck_reports_progress_and_the_settled_positions(self):
         result = self.run_tool("home", "neck", "--speed", "1.0", "--tolerance", "0.05")
         self.assertEqual(result.returncode, 0, result.stderr)
