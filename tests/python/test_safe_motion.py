@@ -76,8 +76,9 @@ def test_a_goal_given_with_torque_off_runs_on_enable_until_torque_goes_off(contr
     assert_held(torso, range(1, 5))
 
 
-def test_a_failed_position_read_leaves_torque_off(kmc, controller, torso):
+def test_a_failed_position_read_leaves_torque_off(kmc, torso):
     torso.command("servo 3 silent on")
+    controller = kmc.KestroMotorController(torso.serial, torso.can_bus)
     with pytest.raises(RuntimeError) as enabling:
         controller.enable_torque()
     with pytest.raises(RuntimeError) as reading:
@@ -85,6 +86,7 @@ def test_a_failed_position_read_leaves_torque_off(kmc, controller, torso):
     assert str(enabling.value) == (
         str(reading.value) + "; torque not enabled: present positions of servos [1, 2, 3, 4] could not be read"
     )
+    del controller  # the loop needs the port
     torso.command("servo 3 silent off")
     with_loop = kmc.KestroPyControlLoop(torso.serial, MS20, torso.can_bus)
     try:
@@ -102,29 +104,37 @@ def outside(joint, goal):
     return f"^{joint} goal {goal} rad is outside the servo's range \\{RANGE[:-1]}\\]$"
 
 
-def test_servo_goals_outside_one_turn_are_refused_in_both_classes(kmc, controller, torso):
+def refuse_outside_one_turn(target):
+    with pytest.raises(ValueError, match=outside("left_arm_pitch", "100.0")):
+        target.set_arms_position([100.0, 0, 0, 0])
+    with pytest.raises(ValueError, match=outside("right_arm_yaw", "-3.5")):
+        target.set_right_arm_position([0, -3.5])
+    with pytest.raises(ValueError, match=outside("nose_left", "3.2")):
+        target.set_nose_position([0, 3.2, 0])
+    with pytest.raises(ValueError, match=outside("left_arm_yaw", "-100.0")):
+        target.set_left_arm_position([0, -100.0])
+
+
+def test_servo_goals_outside_one_turn_are_refused_on_the_controller(controller, torso):
+    torso.command("requests clear")
+    refuse_outside_one_turn(controller)
+    with pytest.raises(ValueError, match=outside("nose_right", "-3.5")):
+        controller.set_all_goal_positions([0, 0, 0, 0, 0, 0, -3.5])
+    assert torso.requests()["total"] == 0
+    # The ends of the turn are goals: -π writes 0 and π 4096, as they always did.
+    controller.set_all_goal_positions([-math.pi, math.pi] * 3 + [0.0])
+    eventually(lambda: [counts(torso, i, "goal") for i in range(1, 8)] == [0, 4096] * 3 + [2048])
+
+
+def test_servo_goals_outside_one_turn_are_refused_on_the_loop(kmc, torso):
     with_loop = kmc.KestroPyControlLoop(torso.serial, MS20, torso.can_bus)
     try:
         torso.command("requests clear")
-        for target in (controller, with_loop):
-            with pytest.raises(ValueError, match=outside("left_arm_pitch", "100.0")):
-                target.set_arms_position([100.0, 0, 0, 0])
-            with pytest.raises(ValueError, match=outside("right_arm_yaw", "-3.5")):
-                target.set_right_arm_position([0, -3.5])
-            with pytest.raises(ValueError, match=outside("nose_left", "3.2")):
-                target.set_nose_position([0, 3.2, 0])
-            with pytest.raises(ValueError, match=outside("left_arm_yaw", "-100.0")):
-                target.set_left_arm_position([0, -100.0])
-        with pytest.raises(ValueError, match=outside("nose_right", "-3.5")):
-            controller.set_all_goal_positions([0, 0, 0, 0, 0, 0, -3.5])
+        refuse_outside_one_turn(with_loop)
         with pytest.raises(ValueError, match=outside("right_arm_pitch", "100.0")):
             with_loop.set_all_goal_positions(kmc.KestroTorsoPosition([0, 0], [100.0, 0], [0, 0, 0], [0, 0, 0]))
         with_loop.write_raw_packet(b"")  # everything queued before it has been handled
         assert torso.requests()["sync_write"] == 0
-
-        # The ends of the turn are goals: -π writes 0 and π 4096, as they always did.
-        controller.set_all_goal_positions([-math.pi, math.pi] * 3 + [0.0])
-        eventually(lambda: [counts(torso, i, "goal") for i in range(1, 8)] == [0, 4096] * 3 + [2048])
         with_loop.set_all_goal_positions(kmc.KestroTorsoPosition([math.pi, 0], [0, 0], [0, 0, -math.pi], [0, 0, 0]))
         eventually(lambda: [counts(torso, i, "goal") for i in (1, 7)] == [4096, 0])
     finally:
