@@ -20,6 +20,8 @@ constexpr std::array<std::uint8_t, 8> ENABLE_PAYLOAD{0xFF, 0xFF, 0xFF, 0xFF,
                                                      0xFF, 0xFF, 0xFF, 0xFC};
 constexpr std::array<std::uint8_t, 8> DISABLE_PAYLOAD{0xFF, 0xFF, 0xFF, 0xFF,
                                                       0xFF, 0xFF, 0xFF, 0xFD};
+constexpr std::array<std::uint8_t, 8> CLEAR_ERROR_PAYLOAD{0xFF, 0xFF, 0xFF, 0xFF,
+                                                          0xFF, 0xFF, 0xFF, 0xFB};
 
 // How long a motor is given to switch its control mode before it is asked again.
 constexpr auto MODE_CHANGE_PAUSE = std::chrono::milliseconds(100);
@@ -83,6 +85,10 @@ Result<MitState, Error> Damiao::enable(CanTransport& can) const {
 
 Result<MitState, Error> Damiao::disable(CanTransport& can) const {
     return cmd_at_arbitration(can, can_id_, DISABLE_PAYLOAD);
+}
+
+Result<MitState, Error> Damiao::clear_error(CanTransport& can) const {
+    return cmd_at_arbitration(can, can_id_, CLEAR_ERROR_PAYLOAD);
 }
 
 Result<MitState, Error> Damiao::control(CanTransport& can, const ControlCommand& command) const {

@@ -43,6 +43,8 @@ public:
     Result<MitState, Error> enable(CanTransport& can) const;
     Result<MitState, Error> disable(CanTransport& can) const;
     Result<MitState, Error> control(CanTransport& can, const ControlCommand& command) const;
+    // Clears the fault the motor reports; it stays disabled. Answered with a feedback frame.
+    Result<MitState, Error> clear_error(CanTransport& can) const;
     // Asks the motor for a feedback frame without commanding anything.
     Result<MitState, Error> request_feedback(CanTransport& can) const;
     // Sends `payload` at `arbitration_id` and decodes the feedback frame from `master_id`.

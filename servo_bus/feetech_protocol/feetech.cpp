@@ -33,7 +33,7 @@ std::uint8_t checksum(std::span<const std::uint8_t> body) {
 
 }  // namespace
 
-StatusErrorFlags StatusPacketFeetech::errors() const {
+StatusErrorFlags error_flags(std::uint8_t error_byte) {
     static constexpr std::array<std::pair<unsigned, StatusErrorFlag>, 5> FLAG_BITS{{
         {0, StatusErrorFlag::Bit0},
         {1, StatusErrorFlag::Bit1},
@@ -43,9 +43,20 @@ StatusErrorFlags StatusPacketFeetech::errors() const {
     }};
     StatusErrorFlags flags;
     for (auto [bit, flag] : FLAG_BITS) {
-        if ((error_byte_ >> bit) & 1U) flags.push_back(flag);
+        if ((error_byte >> bit) & 1U) flags.push_back(flag);
     }
     return flags;
+}
+
+std::string_view flag_name(StatusErrorFlag flag) {
+    switch (flag) {
+        case StatusErrorFlag::Bit0: return "input_voltage";
+        case StatusErrorFlag::Bit1: return "angle_sensor";
+        case StatusErrorFlag::Bit2: return "overheat";
+        case StatusErrorFlag::Bit3: return "over_current";
+        case StatusErrorFlag::Bit5: return "overload";
+    }
+    return "unknown";
 }
 
 Result<InstructionPacketFeetech, CommunicationErrorKind> InstructionPacketFeetech::create(

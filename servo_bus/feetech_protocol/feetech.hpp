@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <span>
 
 #include "common/inline_vector.hpp"
@@ -75,6 +76,14 @@ private:
 
 // At most one of each flag.
 using StatusErrorFlags = InlineVector<StatusErrorFlag, 5>;
+// The bits of the error byte that carry a flag.
+inline constexpr std::uint8_t STATUS_ERROR_FLAG_BITS = 0b0010'1111;
+
+// The flags set in a status packet's error byte, in bit order.
+StatusErrorFlags error_flags(std::uint8_t error_byte);
+// What the servo reports with each flag: "input_voltage", "angle_sensor", "overheat",
+// "over_current", "overload".
+std::string_view flag_name(StatusErrorFlag flag);
 
 // A decoded reply. Its parameters are a view of the bytes it was decoded from, which must
 // outlive it: a reply is looked at where it was read, and copying it on would cost more than
@@ -87,7 +96,8 @@ public:
         : id_(id), error_byte_(error_byte), params_(params) {}
 
     std::uint8_t id() const { return id_; }
-    StatusErrorFlags errors() const;
+    std::uint8_t error_byte() const { return error_byte_; }
+    StatusErrorFlags errors() const { return error_flags(error_byte_); }
     std::span<const std::uint8_t> params() const { return params_; }
 
 private:

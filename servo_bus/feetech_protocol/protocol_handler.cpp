@@ -52,6 +52,19 @@ Result<void, ServoBusError> FeetechProtocolHandler::sync_write(
 
 Result<StatusPacketFeetech, ServoBusError> FeetechProtocolHandler::read_status_packet(
     SerialPort& port, std::uint8_t expected_id, PacketBytes& bytes) const {
+    auto status = read_unobserved(port, expected_id, bytes);
+    if (observer_ != nullptr) {
+        if (status) {
+            observer_->on_status(status->id(), status->error_byte());
+        } else {
+            observer_->on_reply_failure(expected_id, status.error());
+        }
+    }
+    return status;
+}
+
+Result<StatusPacketFeetech, ServoBusError> FeetechProtocolHandler::read_unobserved(
+    SerialPort& port, std::uint8_t expected_id, PacketBytes& bytes) const {
     bytes.resize_for_overwrite(REPLY_PREFIX);
     KESTRO_TRY(port.read_exact(bytes));
     // No search for a header further on: the next transaction drains whatever is left.

@@ -12,6 +12,7 @@
 #include "servo_bus/feetech_protocol/error.hpp"
 #include "servo_bus/feetech_protocol/feetech.hpp"
 #include "servo_bus/feetech_protocol/packet.hpp"
+#include "servo_bus/feetech_protocol/reply_observer.hpp"
 #include "servo_bus/serial_port/serial_port.hpp"
 
 namespace kestro::servo_bus {
@@ -30,6 +31,10 @@ public:
         : post_delay_(post_delay) {}
 
     const std::optional<std::chrono::nanoseconds>& post_delay() const { return post_delay_; }
+
+    // Tells `observer` (none: nobody) of every reply awaited from now on. It must outlive its
+    // use here.
+    void set_observer(ReplyObserver* observer) { observer_ = observer; }
 
     // True when the servo answered with a valid status packet, false when the reply was missing
     // or bad; an error only when the ping could not be sent.
@@ -83,12 +88,15 @@ public:
     }
 
     // Reads one reply (header, then the length its fourth byte announces) into `reply` and
-    // decodes it; the packet views `reply`.
+    // decodes it; the packet views `reply`. The observer hears of it either way.
     Result<StatusPacketFeetech, ServoBusError> read_status_packet(SerialPort& port,
                                                                   std::uint8_t expected_id,
                                                                   PacketBytes& reply) const;
 
 private:
+    Result<StatusPacketFeetech, ServoBusError> read_unobserved(SerialPort& port,
+                                                               std::uint8_t expected_id,
+                                                               PacketBytes& reply) const;
     Result<void, ServoBusError> drain_stale_input(SerialPort& port) const;
     Result<void, ServoBusError> write_packet_bytes(SerialPort& port,
                                                    std::span<const std::uint8_t> bytes) const;
@@ -97,6 +105,7 @@ private:
     void pause() const;
 
     std::optional<std::chrono::nanoseconds> post_delay_;
+    ReplyObserver* observer_ = nullptr;
 };
 
 }  // namespace kestro::servo_bus

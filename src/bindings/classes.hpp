@@ -12,6 +12,9 @@ PyTypeObject* controller_type();
 PyTypeObject* control_loop_type();
 PyTypeObject* torso_position_type();
 PyTypeObject* loop_stats_type();
+PyTypeObject* neck_state_type();
+PyTypeObject* device_health_type();
+PyTypeObject* torso_health_type();
 
 // New Python objects holding a copy of the value.
 PyObject* new_torso_position(const control_loop::KestroTorsoPosition& value);

@@ -255,6 +255,31 @@ PyMethodDef* methods() {
                            ? "channel closed"
                            : "Failed to receive raw packet response: receiving on a closed channel");
                }),
+        method("get_health($self)\n--\n\n"
+               "What each of the ten devices last reported, as of the loop's last tick,\n"
+               "with the loop's counters. Never waits for the loop thread. Returns a\n"
+               "KestroTorsoHealth.",
+               [](L& l) { return to_python(l.get_health()); }),
+        method("clear_neck_faults($self, index=None)\n--\n\n"
+               "Clear the fault a neck motor reports, for joint `index` (0=yaw, 1=pitch,\n"
+               "2=roll) or all three, on the loop's thread; waits for it. Never enables\n"
+               "torque. Returns the KestroNeckState of each joint cleared.",
+               [](L& l, std::optional<std::uint32_t> index) -> PyObject* {
+                   std::optional<std::size_t> joint;
+                   if (index) {
+                       auto checked = controller::KestroMotorController::check_neck_index(*index);
+                       if (!checked) return to_python(checked);
+                       joint = *index;
+                   }
+                   auto cleared = without_gil([&](const CancelToken& cancel) {
+                       return l.clear_neck_faults(joint, cancel);
+                   });
+                   if (!cleared) {
+                       return raise_wait_failure(cleared.error(),
+                                                 "Failed to clear neck faults: " + communication_error());
+                   }
+                   return to_python(*cleared);
+               }),
         {nullptr, nullptr, 0, nullptr},
     };
     return table;

@@ -226,6 +226,24 @@ PyMethodDef* methods() {
                        return fail(controller::ControllerError(written.error().message()));
                    return {};
                }),
+        method("read_neck_state($self)\n--\n\n"
+               "Read each neck motor's full state (position, velocity, torque,\n"
+               "temperatures, status) with the same three feedback requests as\n"
+               "read_neck_positions. Returns 3 KestroNeckState in joint order.",
+               [](C& c) { return c.read_neck_state(); }),
+        method("health($self)\n--\n\n"
+               "What each of the ten devices last reported, from the replies already\n"
+               "received: nothing is sent and no bus is waited on. Returns a\n"
+               "KestroTorsoHealth.",
+               [](C& c) { return to_python(c.health()); }),
+        method("clear_neck_faults($self, index=None)\n--\n\n"
+               "Clear the fault a neck motor reports, for joint `index` (0=yaw, 1=pitch,\n"
+               "2=roll) or all three. Never enables torque: a cleared motor reports\n"
+               "disabled until enable_neck(True). Returns the KestroNeckState of each\n"
+               "joint cleared.",
+               [](C& c, std::optional<std::uint32_t> index) {
+                   return c.clear_neck_faults(index ? std::optional<std::size_t>(*index) : std::nullopt);
+               }),
         {nullptr, nullptr, 0, nullptr},
     };
     return table;

@@ -46,6 +46,9 @@ constexpr Registered classes[] = {
     {"KestroPyControlLoop", &control_loop_type},
     {"KestroTorsoPosition", &torso_position_type},
     {"ControlLoopStats", &loop_stats_type},
+    {"KestroNeckState", &neck_state_type},
+    {"KestroDeviceHealth", &device_health_type},
+    {"KestroTorsoHealth", &torso_health_type},
 };
 
 // Type objects, the log bridge and the loop threads are process-wide and bound to the first

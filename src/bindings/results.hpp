@@ -5,6 +5,8 @@
 #include <Python.h>
 
 #include <array>
+#include <concepts>
+#include <ranges>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -64,6 +66,25 @@ PyObject* to_python(const std::array<std::pair<double, double>, N>& pairs) {
         PyObject* pair = Py_BuildValue("(dd)", pairs[i].first, pairs[i].second);
         if (pair == nullptr) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);  // steals `pair`
+    }
+    return list.release();
+}
+
+// New KestroNeckState and KestroTorsoHealth objects.
+PyObject* to_python(const controller::NeckState& state);
+PyObject* to_python(const controller::TorsoHealth& health);
+
+// Neck states, in joint order, become a new list.
+template <class Range>
+    requires std::same_as<std::ranges::range_value_t<Range>, controller::NeckState>
+PyObject* to_python(const Range& states) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(std::ranges::size(states))));
+    if (!list) return nullptr;
+    Py_ssize_t at = 0;
+    for (const controller::NeckState& state : states) {
+        PyObject* item = to_python(state);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), at++, item);  // steals `item`
     }
     return list.release();
 }

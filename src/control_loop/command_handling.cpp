@@ -69,6 +69,14 @@ struct Handler {
         return {};
     }
     Outcome<void> operator()(cmd::WriteRawBytes& p) { return c.write_raw_bytes(p.id, p.address, p.data); }
+    Outcome<void> operator()(cmd::ClearNeckFaults& p) {
+        ClearedStates cleared = c.clear_neck_faults(p.index);
+        Outcome<void> outcome{};
+        if (!cleared) outcome = fail(cleared.error());
+        // The requester hears of a failure too; one that already gave up is no failure here.
+        (void)p.reply.send(std::move(cleared));
+        return outcome;
+    }
     Outcome<void> operator()(cmd::WriteRawPacket& p) {
         auto reply = c.write_raw_packet(p.packet);
         if (!reply) return fail(ControllerError(reply.error().message()));

@@ -85,25 +85,29 @@ std::optional<ControlLoopStats> KestroControlLoop::get_stats() {
     return copy_logging_poison(*cells_->last_stats, "last_stats mutex was poisoned").snapshot();
 }
 
-Result<Bytes, WaitFailure> KestroControlLoop::request(MotorCommand command,
-                                                     Receiver<Bytes>& answer,
-                                                     std::optional<std::chrono::nanoseconds> timeout,
-                                                     const CancelToken& cancel) {
+controller::TorsoHealth KestroControlLoop::get_health() {
+    return copy_logging_poison(cells_->health, "health mutex was poisoned");
+}
+
+template <class T>
+Result<T, WaitFailure> KestroControlLoop::request(MotorCommand command, Receiver<T>& answer,
+                                                 std::optional<std::chrono::nanoseconds> timeout,
+                                                 const CancelToken& cancel) {
     // Only the loop thread could answer: it would wait on itself.
     if (on_loop_thread()) return fail(WaitFailure::OwnThread);
     KESTRO_TRY(send(std::move(command), cancel));
     std::optional<Clock::time_point> deadline;
     if (timeout) deadline = Clock::now() + *timeout;
-    auto bytes = wait_in_slices(deadline, cancel,
-                                [&](Clock::time_point slice_end) -> std::optional<Result<Bytes, RecvError>> {
+    auto reply = wait_in_slices(deadline, cancel,
+                                [&](Clock::time_point slice_end) -> std::optional<Result<T, RecvError>> {
         auto received = answer.recv_until(slice_end);
         if (!received && received.error() == RecvError::Timeout) return std::nullopt;
         return received;
     });
     // A stop request leaves the command queued: the loop performs it and drops the answer.
-    if (!bytes) return fail(cancel.requested() ? WaitFailure::Interrupted : WaitFailure::NoReply);
-    if (!*bytes) return fail(WaitFailure::NoReply);
-    return std::move(**bytes);
+    if (!reply) return fail(cancel.requested() ? WaitFailure::Interrupted : WaitFailure::NoReply);
+    if (!*reply) return fail(WaitFailure::NoReply);
+    return std::move(**reply);
 }
 
 Result<Bytes, WaitFailure> KestroControlLoop::async_read_raw_bytes(std::uint8_t id,
@@ -121,6 +125,12 @@ Result<Bytes, WaitFailure> KestroControlLoop::write_raw_packet(Bytes packet, con
     // No time-out: the loop always answers or drops the request within its own bounded write.
     return request(command::WriteRawPacket{std::move(packet), std::move(reply)}, answer,
                    std::nullopt, cancel);
+}
+
+Result<ClearedStates, WaitFailure> KestroControlLoop::clear_neck_faults(
+    std::optional<std::size_t> index, const CancelToken& cancel) {
+    auto [reply, answer] = reply_channel<ClearedStates>();
+    return request(command::ClearNeckFaults{index, std::move(reply)}, answer, REPLY_TIMEOUT, cancel);
 }
 
 Result<void, WaitFailure> KestroControlLoop::close(const CancelToken& cancel) {

@@ -61,6 +61,8 @@ public:
     Result<bool, MotorError> is_torque_enabled();
     // Nothing when the loop runs without statistics.
     std::optional<ControlLoopStats> get_stats();
+    // The devices' health as of the loop's last tick or command, with its counters.
+    controller::TorsoHealth get_health();
     const std::unordered_map<std::string, std::uint8_t>& motor_name_id() const { return motor_name_id_; }
 
     // A register read by the loop thread, waiting at most 1 s for it once queued.
@@ -70,6 +72,11 @@ public:
     // A raw packet written by the loop thread, and what came back. The wait has no time-out:
     // the loop always answers or drops the request within its own bounded write.
     Result<Bytes, WaitFailure> write_raw_packet(Bytes packet, const CancelToken& cancel = {});
+
+    // Neck faults cleared by the loop thread (none: all three joints), waiting at most 1 s for
+    // it once queued. The index must be one the controller takes (check_neck_index).
+    Result<ClearedStates, WaitFailure> clear_neck_faults(std::optional<std::size_t> index,
+                                                         const CancelToken& cancel = {});
 
     // Stops the loop: the thread is woken at once, finishes its current event, executes the
     // commands still queued, releases the buses and ends. Later calls return at once. On the
@@ -93,9 +100,10 @@ private:
 
     // Queues a request and waits for its answer on `answer`, at most `timeout` (none: without
     // end) once queued.
-    Result<Bytes, WaitFailure> request(MotorCommand command, Receiver<Bytes>& answer,
-                                       std::optional<std::chrono::nanoseconds> timeout,
-                                       const CancelToken& cancel);
+    template <class T>
+    Result<T, WaitFailure> request(MotorCommand command, Receiver<T>& answer,
+                                   std::optional<std::chrono::nanoseconds> timeout,
+                                   const CancelToken& cancel);
 
     Sender<MotorCommand> command_tx_;
     std::shared_ptr<LoopCells> cells_;

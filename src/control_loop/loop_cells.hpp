@@ -13,6 +13,7 @@
 #include "src/control_loop/motor_error.hpp"
 #include "src/control_loop/shared_cell.hpp"
 #include "src/control_loop/torso_position.hpp"
+#include "src/controller/health.hpp"
 
 namespace kestro::control_loop {
 
@@ -65,12 +66,15 @@ private:
 using PositionCell = SharedCell<Result<KestroTorsoPosition, MotorError>>;
 using StatsCell = SharedCell<StatsStore>;
 using TorqueCell = SharedCell<Result<bool, MotorError>>;
+using HealthCell = SharedCell<controller::TorsoHealth>;
 
 struct LoopCells {
-    LoopCells(KestroTorsoPosition first_reading, bool torque_enabled, bool with_stats)
+    LoopCells(KestroTorsoPosition first_reading, bool torque_enabled, bool with_stats,
+              const controller::TorsoHealth& health)
         : last_position(first_reading),
           last_torque(torque_enabled),
-          last_stats(with_stats ? std::make_unique<StatsCell>(StatsStore{}) : nullptr) {}
+          last_stats(with_stats ? std::make_unique<StatsCell>(StatsStore{}) : nullptr),
+          health(health) {}
 
     std::atomic<bool> stop_flag{false};
     // Set by the loop thread as its first act, so that a call made on that thread (from a log
@@ -79,6 +83,9 @@ struct LoopCells {
     PositionCell last_position;
     TorqueCell last_torque;
     std::unique_ptr<StatsCell> last_stats;  // only when statistics are enabled
+    // What the devices said of themselves, with the loop's counters: published after every
+    // tick and command, so that a query never waits for the loop thread.
+    HealthCell health;
 };
 
 }  // namespace kestro::control_loop

@@ -80,17 +80,32 @@ private:
 
     void tick() {
         Clock::time_point now = Clock::now();
+        max_tick_lag_ = std::max(max_tick_lag_, std::chrono::duration<double>(now - next_tick_).count());
         if (StatsCell* stats = task_.cells->last_stats.get()) {
             double period = std::chrono::duration<double>(now - last_tick_).count();
             stats->with_healthy_lock([&](StatsStore& s) { s.add_period(period); });
             last_tick_ = now;
         }
         auto reading = read_pos(task_.controller, task_.allowed_retries);
+        if (!reading) ++failed_ticks_;
         task_.cells->last_position.with_healthy_lock([&](auto& value) { value = std::move(reading); });
         if (task_.cells->last_stats) record_read(now);
         // Missed ticks stay due, so they are delivered back to back until the schedule is
         // caught up; none is merged or skipped.
         next_tick_ = tick_time(start_, ++ticks_, task_.period);
+        publish_health();
+    }
+
+    // The controller's record of the devices, with the loop's counters. Copying into the
+    // cell's own strings reuses their room, so a tick does not allocate.
+    void publish_health() {
+        task_.cells->health.with_healthy_lock([&](controller::TorsoHealth& health) {
+            health = task_.controller.health();
+            health.ticks = ticks_;
+            health.failed_ticks = failed_ticks_;
+            health.failed_commands = failed_commands_;
+            health.max_tick_lag = max_tick_lag_;
+        });
     }
 
     void record_read(Clock::time_point tick_start) {
@@ -111,6 +126,8 @@ private:
         // Failures are dropped: request commands have already answered or closed their reply.
         bool handled = handle(std::move(*command));
         if (handled && task_.cells->last_stats) write_buffer_.push_back(seconds_since(start));
+        if (!handled) ++failed_commands_;
+        publish_health();
     }
 
     bool handle(MotorCommand command) {
@@ -128,6 +145,9 @@ private:
     const Clock::time_point start_;
     Clock::time_point next_tick_ = start_;  // the first tick is due at once
     std::uint64_t ticks_ = 0;
+    std::uint64_t failed_ticks_ = 0;
+    std::uint64_t failed_commands_ = 0;
+    double max_tick_lag_ = 0.0;  // s
     Clock::time_point last_tick_;
     Clock::time_point last_publish_;
     std::vector<double> read_buffer_;

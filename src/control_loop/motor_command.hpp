@@ -5,11 +5,15 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <variant>
 #include <vector>
 
+#include "common/result.hpp"
 #include "src/control_loop/channel.hpp"
 #include "src/control_loop/torso_position.hpp"
+#include "src/controller/controller_error.hpp"
+#include "src/controller/health.hpp"
 
 namespace kestro::control_loop {
 
@@ -17,8 +21,12 @@ using Bytes = std::vector<std::uint8_t>;
 using ReplySender = Sender<Bytes>;
 using ReplyReceiver = Receiver<Bytes>;
 
+// The states of the neck joints whose faults were cleared, or why that failed.
+using ClearedStates = Result<std::vector<controller::NeckState>, controller::ControllerError>;
+
 // A reply channel carries at most one message.
-inline std::pair<ReplySender, ReplyReceiver> reply_channel() { return bounded_channel<Bytes>(1); }
+template <class T = Bytes>
+std::pair<Sender<T>, Receiver<T>> reply_channel() { return bounded_channel<T>(1); }
 
 namespace command {
 struct SetAllGoalPositions { KestroTorsoPosition positions; };  // neck and timestamp unused
@@ -40,6 +48,7 @@ struct EnableNose { bool enable; };
 struct ReadRawBytes { std::uint8_t id; std::uint8_t address; std::uint8_t length; ReplySender reply; };
 struct WriteRawBytes { std::uint8_t id; std::uint8_t address; Bytes data; };
 struct WriteRawPacket { Bytes packet; ReplySender reply; };
+struct ClearNeckFaults { std::optional<std::size_t> index; Sender<ClearedStates> reply; };  // none: all
 }  // namespace command
 
 using MotorCommand = std::variant<
@@ -48,7 +57,7 @@ using MotorCommand = std::variant<
     command::SetNeckYawPosition, command::SetNeckPitchPosition, command::SetNeckRollPosition,
     command::EnableNeck, command::EnableTorque, command::EnableTorqueOnIds, command::DisableTorque,
     command::DisableTorqueOnIds, command::EnableArms, command::EnableNose, command::ReadRawBytes,
-    command::WriteRawBytes, command::WriteRawPacket>;
+    command::WriteRawBytes, command::WriteRawPacket, command::ClearNeckFaults>;
 
 // Commands waiting for the loop thread at most; a producer that finds it full waits.
 inline constexpr std::size_t COMMAND_QUEUE_CAPACITY = 100;

@@ -124,7 +124,8 @@ Result<std::unique_ptr<KestroControlLoop>, MotorError> KestroControlLoop::start(
                       read_torque(*controller, config.allowed_retries(), cancel));
 
     auto cells = std::make_shared<LoopCells>(first_reading, torque,
-                                             config.stats_pub_period().has_value());
+                                             config.stats_pub_period().has_value(),
+                                             controller->health());
     std::unique_ptr<KestroControlLoop> loop(
         new KestroControlLoop(std::move(command_tx), cells, std::move(motor_name_id)));
     auto end = std::make_shared<LoopThreadEnd>();

@@ -28,7 +28,9 @@ Outcome<std::array<can_motor::damiao::Damiao, 3>> neck_motor_records() {
 KestroMotorController::KestroMotorController(std::optional<servo_bus::SerialPort> serial_port,
                                              std::unique_ptr<can_motor::CanTransport> can,
                                              std::array<can_motor::damiao::Damiao, 3> neck_motors)
-    : can_(std::move(can)), serial_port_(std::move(serial_port)), neck_motors_(neck_motors) {}
+    : can_(std::move(can)), serial_port_(std::move(serial_port)), neck_motors_(neck_motors) {
+    feetech_.set_observer(health_.get());
+}
 
 Outcome<KestroMotorController> KestroMotorController::create(
     const std::optional<std::string>& serialport, const std::string& can_bus) {

@@ -21,6 +21,7 @@
 #include "servo_bus/feetech_protocol/protocol_handler.hpp"
 #include "servo_bus/serial_port/serial_port.hpp"
 #include "src/controller/controller_error.hpp"
+#include "src/controller/health.hpp"
 #include "src/controller/motor_layout.hpp"
 #include "src/controller/servo_goals.hpp"
 
@@ -51,6 +52,8 @@ public:
     KestroMotorController& operator=(KestroMotorController&&) noexcept = default;
 
     bool has_serial_port() const { return serial_port_.has_value(); }
+    // What the devices said of themselves in the replies received so far; sends nothing.
+    const TorsoHealth& health() const { return health_->health(); }
     bool neck_torque_enabled() const { return neck_torque_enabled_; }
     const std::array<can_motor::damiao::MitCommand, 3>& neck_commands() const {
         return neck_commands_;
@@ -106,6 +109,8 @@ public:
 
     // --- Neck ----------------------------------------------------------------------------
 
+    // A neck joint index, 0 to 2: "neck index out of range: <index>" otherwise.
+    static Outcome<void> check_neck_index(std::size_t index);
     // `position` limited to joint `index`'s safe range, with a warning when it had to be.
     static double clamp_neck_position(std::size_t index, double position);
     // On: MIT mode and enable, joint by joint. Off: disable, joint by joint.
@@ -124,6 +129,11 @@ public:
     // when `cancel` asks (the list is then incomplete).
     std::vector<std::string> check_missing_neck_motors(const CancelToken& cancel = {});
     Outcome<NeckPositions> read_neck_positions();
+    // The same three feedback requests, failing with the same texts; gives each joint's state.
+    Outcome<std::array<NeckState, 3>> read_neck_state();
+    // Sends the clear-error frame to joint `index` (none: all three, in joint order) and gives
+    // the state each reports after it. Enables nothing: a cleared motor reports disabled.
+    Outcome<std::vector<NeckState>> clear_neck_faults(std::optional<std::size_t> index);
     // Ramps each joint to the multiple of 2π nearest its position; gives the settled positions.
     // `cancel` is polled before every ramp step: a request sends no further step, and each
     // motor holds its last command. `progress`, when given, is called once per cycle after
@@ -156,7 +166,12 @@ private:
 
     // Sends joint `index`'s current command and gives the position in the motor's reply.
     Result<double, can_motor::damiao::Error> send_neck_command(std::size_t index);
+    // `reply`, an exchange with joint `index`'s motor, once its health has taken note of it.
+    Result<can_motor::damiao::MitState, can_motor::damiao::Error> noted(
+        std::size_t index, Result<can_motor::damiao::MitState, can_motor::damiao::Error> reply);
 
+    // On the heap, so that the protocol handler's pointer to it survives a move.
+    std::unique_ptr<HealthRecorder> health_ = std::make_unique<HealthRecorder>();
     // Declared before the serial port so that destruction closes the serial port first.
     std::unique_ptr<can_motor::CanTransport> can_;
     std::optional<servo_bus::SerialPort> serial_port_;

@@ -97,9 +97,7 @@ Outcome<DiagnosticTorso> DiagnosticTorso::open(const std::optional<std::string>&
 }
 
 Outcome<can_motor::damiao::Damiao> DiagnosticTorso::motor(std::size_t index) const {
-    if (index >= NECK_MOTORS.size()) {
-        return fail(ControllerError("neck index out of range: " + std::to_string(index)));
-    }
+    KESTRO_TRY(KestroMotorController::check_neck_index(index));
     const NeckMotorInfo& info = NECK_MOTORS[index];
     auto record =
         can_motor::damiao::Damiao::create(info.timeout, info.limits, info.can_id, info.master_id);

@@ -49,10 +49,10 @@ Outcome<void> KestroMotorController::enable_neck(bool enable) {
         if (enable) {
             auto mode = motor.ensure_control_mode(*can_, can_motor::damiao::control_mode::MIT);
             if (!mode) return fail(neck_error(joint_name(i) + ": ensure MIT mode failed: ", mode.error()));
-            auto enabled = motor.enable(*can_);
+            auto enabled = noted(i, motor.enable(*can_));
             if (!enabled) return fail(neck_error(joint_name(i) + ": enable failed: ", enabled.error()));
         } else {
-            auto disabled = motor.disable(*can_);
+            auto disabled = noted(i, motor.disable(*can_));
             if (!disabled) return fail(neck_error(joint_name(i) + ": disable failed: ", disabled.error()));
         }
     }
@@ -61,10 +61,13 @@ Outcome<void> KestroMotorController::enable_neck(bool enable) {
     return {};
 }
 
+Outcome<void> KestroMotorController::check_neck_index(std::size_t index) {
+    if (index < NECK_JOINT_NAMES.size()) return {};
+    return fail(ControllerError("neck index out of range: " + std::to_string(index)));
+}
+
 Outcome<void> KestroMotorController::set_neck_gains(std::size_t index, float kp, float kd) {
-    if (index >= neck_commands_.size()) {
-        return fail(ControllerError("neck index out of range: " + std::to_string(index)));
-    }
+    KESTRO_TRY(check_neck_index(index));
     neck_commands_[index].kp = kp;
     neck_commands_[index].kd = kd;
     return {};
@@ -72,7 +75,7 @@ Outcome<void> KestroMotorController::set_neck_gains(std::size_t index, float kp,
 
 Result<double, Error> KestroMotorController::send_neck_command(std::size_t index) {
     KESTRO_TRY_ASSIGN(const can_motor::damiao::MitState state,
-                      neck_motors_[index].control(*can_, neck_commands_[index]));
+                      noted(index, neck_motors_[index].control(*can_, neck_commands_[index])));
     return static_cast<double>(state.position);
 }
 
@@ -114,21 +117,50 @@ std::vector<std::string> KestroMotorController::check_missing_neck_motors(
     std::vector<std::string> missing;
     for (std::size_t i = 0; i < neck_motors_.size(); ++i) {
         if (cancel.requested()) break;
-        if (!neck_motors_[i].request_feedback(*can_)) missing.push_back(joint_name(i));
+        if (!noted(i, neck_motors_[i].request_feedback(*can_))) missing.push_back(joint_name(i));
     }
     return missing;
 }
 
 Outcome<NeckPositions> KestroMotorController::read_neck_positions() {
+    KESTRO_TRY_ASSIGN(const auto& states, read_neck_state());
     NeckPositions observed{};
+    for (std::size_t i = 0; i < states.size(); ++i) observed[i] = states[i].state.position;
+    return observed;
+}
+
+Outcome<std::array<NeckState, 3>> KestroMotorController::read_neck_state() {
+    std::array<NeckState, 3> states{};
     for (std::size_t i = 0; i < neck_motors_.size(); ++i) {
-        auto state = neck_motors_[i].request_feedback(*can_);
+        auto state = noted(i, neck_motors_[i].request_feedback(*can_));
         if (!state) {
             return fail(neck_error("read_neck_positions(" + joint_name(i) + "): ", state.error()));
         }
-        observed[i] = state->position;
+        states[i] = *health().devices[neck_device(i)].neck_state;
     }
-    return observed;
+    return states;
+}
+
+Outcome<std::vector<NeckState>> KestroMotorController::clear_neck_faults(
+    std::optional<std::size_t> index) {
+    if (index) KESTRO_TRY(check_neck_index(*index));
+    const std::size_t first = index.value_or(0);
+    const std::size_t end = index ? *index + 1 : neck_motors_.size();
+    std::vector<NeckState> states;
+    for (std::size_t i = first; i < end; ++i) {
+        auto cleared = noted(i, neck_motors_[i].clear_error(*can_));
+        if (!cleared) {
+            return fail(neck_error(joint_name(i) + ": clear faults failed: ", cleared.error()));
+        }
+        states.push_back(*health().devices[neck_device(i)].neck_state);
+    }
+    return states;
+}
+
+Result<can_motor::damiao::MitState, Error> KestroMotorController::noted(
+    std::size_t index, Result<can_motor::damiao::MitState, Error> reply) {
+    health_->on_neck_reply(index, reply);
+    return reply;
 }
 
 }  // namespace kestro::controller
