@@ -202,18 +202,14 @@ TEST_F(TorsoE2e, HealthFaultsAreScriptedOnTheRunningDevices) {
     ASSERT_TRUE(controller().enable_neck(true));
     EXPECT_EQ(command("motor 3 fault 10"), "ok");
     EXPECT_TRUE(command("motor 3 state").ends_with(" enabled=0 mode=1 status=10"));
-    EXPECT_TRUE(command("motor 2 state").ends_with(" enabled=1 mode=1 status=1"));
     EXPECT_EQ(command("motor 3 fault off"), "ok");
     EXPECT_TRUE(command("motor 3 state").ends_with(" enabled=0 mode=1 status=0"));
-    EXPECT_EQ(command("motor all fault 3"), "error: fault code 8 to 15 or off expected, got '3'");
     EXPECT_EQ(command("motor all temps 70 80"), "ok");
 
     ASSERT_TRUE(controller().set_all_torque(true));
     EXPECT_EQ(eventually("servo 7 torque", "ok 1"), "ok 1");
     EXPECT_EQ(command("servo all brownout"), "ok");
     EXPECT_EQ(command("servo 7 torque"), "ok 0");
-    ASSERT_TRUE(controller().set_all_torque(true));
-    EXPECT_EQ(eventually("servo 7 torque", "ok 1"), "ok 1");
 }
 
 TEST_F(TorsoE2e, ArmHomeCalibrationSurvivesAReboot) {
