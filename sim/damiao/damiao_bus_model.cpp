@@ -96,6 +96,22 @@ void DamiaoBusModel::place(std::uint16_t can_id, double angle, int turns) {
     motors_.at(can_id).place(angle, turns);
 }
 
+void DamiaoBusModel::set_fault(std::uint16_t can_id, std::optional<std::uint8_t> code) {
+    std::lock_guard lock(mutex_);
+    SimDamiaoMotor& motor = motors_.at(can_id);
+    if (code) {
+        motor.raise_fault(*code);
+    } else {
+        motor.clear_fault();
+    }
+}
+
+void DamiaoBusModel::set_temperatures(std::uint16_t can_id, std::uint8_t driver,
+                                      std::uint8_t motor) {
+    std::lock_guard lock(mutex_);
+    motors_.at(can_id).set_temperatures(driver, motor);
+}
+
 void DamiaoBusModel::set_foreign_frames(unsigned count) {
     std::lock_guard lock(mutex_);
     foreign_frames_ = count;

@@ -43,6 +43,10 @@ public:
     void set_reply_delay(std::uint16_t can_id, std::chrono::nanoseconds delay);
     // Places the shaft and restarts the multi-turn counter, as a power cycle does.
     void place(std::uint16_t can_id, double angle, int turns);
+    // A fault state code (8 to 15) the motor reports until cleared, or nullopt to clear it as
+    // the clear-error frame does (see SimDamiaoMotor::raise_fault).
+    void set_fault(std::uint16_t can_id, std::optional<std::uint8_t> code);
+    void set_temperatures(std::uint16_t can_id, std::uint8_t driver, std::uint8_t motor);
     // Frames of other nodes put on the bus before every answer, some of them close to the
     // real answer (same identifier value as an extended frame, a reply to another register).
     void set_foreign_frames(unsigned count);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <stdexcept>
 
 namespace kestro::sim {
 namespace {
@@ -11,6 +12,10 @@ constexpr std::uint8_t STATUS_REQUEST = 0xCC;
 constexpr std::uint8_t REGISTER_READ = 0x33;
 constexpr std::uint8_t REGISTER_WRITE = 0x55;
 constexpr std::uint32_t MIT_MODE = 1;
+// Last byte of the FF ... FF frames that switch the motor rather than command it.
+constexpr std::uint8_t ENABLE = 0xFC;
+constexpr std::uint8_t DISABLE = 0xFD;
+constexpr std::uint8_t CLEAR_ERROR = 0xFB;
 
 // The gain ranges are fixed in the motor's firmware; only the others are registers.
 constexpr double KP_RANGE = 500.0;
@@ -47,12 +52,15 @@ std::optional<BusFrame> SimDamiaoMotor::on_command(const BusFrame& frame,
     advance(now);
     last_frame_ = frame;
     const std::uint32_t mode = (frame.id - config_.can_id) / 0x100 + 1;
-    if (mode == MIT_MODE && is_special(frame.data, 0xFC)) {
-        enabled_ = true;
+    if (mode == MIT_MODE && is_special(frame.data, ENABLE)) {
+        // A faulted motor stays off until its fault is cleared, and says so in its answer.
+        if (!fault_) enabled_ = true;
         active_mit_.reset();
-    } else if (mode == MIT_MODE && is_special(frame.data, 0xFD)) {
+    } else if (mode == MIT_MODE && is_special(frame.data, DISABLE)) {
         enabled_ = false;
         active_mit_.reset();
+    } else if (mode == MIT_MODE && is_special(frame.data, CLEAR_ERROR)) {
+        clear_fault();
     } else if (mode == MIT_MODE && control_mode() == MIT_MODE) {
         last_mit_ = mit_wire::unpack_command(ranges(), frame.data);
         active_mit_ = last_mit_;
@@ -87,6 +95,7 @@ DamiaoMotorSnapshot SimDamiaoMotor::snapshot() const {
         .position = reported_position(),
         .velocity = velocity_,
         .enabled = enabled_,
+        .status = status(),
         .control_mode = control_mode(),
         .last_mit = last_mit_,
         .last_frame = last_frame_,
@@ -102,6 +111,28 @@ void SimDamiaoMotor::place(double angle, int turns) {
     active_mit_.reset();
 }
 
+void SimDamiaoMotor::raise_fault(std::uint8_t code) {
+    if (code < FIRST_FAULT_CODE || code > LAST_FAULT_CODE) {
+        throw std::invalid_argument("fault state codes are 8 to 15");
+    }
+    fault_ = code;
+    // The drive is cut: the shaft stops (the model has no inertia) and the command is
+    // forgotten, so the motor holds still until enabled and commanded again.
+    enabled_ = false;
+    active_mit_.reset();
+    velocity_ = 0.0;
+    torque_ = 0.0;
+}
+
+// A faulted motor cannot have been enabled since, so it is left disabled.
+void SimDamiaoMotor::clear_fault() { fault_.reset(); }
+
+void SimDamiaoMotor::set_temperatures(std::uint8_t driver, std::uint8_t motor) {
+    // Kept in the temperature registers, so that reading them agrees with the feedback.
+    registers_.store_float(damiao_reg::Tpcb, driver);
+    registers_.store_float(damiao_reg::Tmtr, motor);
+}
+
 MitRanges SimDamiaoMotor::ranges() const {
     return MitRanges{registers_.float_value(damiao_reg::PMAX),
                      registers_.float_value(damiao_reg::VMAX), KP_RANGE, KD_RANGE,
@@ -109,6 +140,11 @@ MitRanges SimDamiaoMotor::ranges() const {
 }
 
 double SimDamiaoMotor::reported_position() const { return angle_ + turns_ * TURN; }
+
+std::uint8_t SimDamiaoMotor::status() const {
+    if (fault_) return *fault_;
+    return enabled_ ? 1 : 0;
+}
 
 std::uint32_t SimDamiaoMotor::control_mode() const {
     return registers_.bits(damiao_reg::CTRL_MODE).value_or(0);
@@ -163,7 +199,7 @@ bool SimDamiaoMotor::accepts_write(std::uint8_t reg, std::uint32_t value) const 
 BusFrame SimDamiaoMotor::feedback_frame() const {
     const SimFeedback feedback{
         .motor_id = static_cast<std::uint8_t>(config_.can_id & 0x0F),
-        .status = static_cast<std::uint8_t>(enabled_ ? 1 : 0),
+        .status = status(),
         .position = reported_position(),
         .velocity = velocity_,
         .torque = torque_,

@@ -29,6 +29,7 @@ struct DamiaoMotorSnapshot {
     double position;  // as reported: angle + turns × 2π
     double velocity;
     bool enabled;
+    std::uint8_t status;  // the state nibble of its feedback: 0, 1 or a fault code
     std::uint32_t control_mode;
     std::optional<SimMitCommand> last_mit;  // last MIT command applied (in MIT mode)
     std::optional<BusFrame> last_frame;     // last frame addressed to this motor
@@ -50,8 +51,8 @@ public:
 
     explicit SimDamiaoMotor(const DamiaoMotorConfig& config);
 
-    // A frame at can_id + 0x100 × k (k = 0 to 3): enable, disable or a command of mode k + 1,
-    // applied only when that is the motor's mode. Answered with a feedback frame.
+    // A frame at can_id + 0x100 × k (k = 0 to 3): enable, disable, clear-error or a command of
+    // mode k + 1, applied only when that is the motor's mode. Answered with a feedback frame.
     std::optional<BusFrame> on_command(const BusFrame& frame, Clock::time_point now);
     // A frame at 0x7FF addressed to this motor: status request (0xCC), register read (0x33)
     // or write (0x55). Unknown registers and operations get no answer.
@@ -68,10 +69,21 @@ public:
     // `turns`, as a power cycle does; the motor then holds there until commanded again.
     void place(double angle, int turns);
 
+    // A fault, as the motor's protection raises one: state `code` (FIRST_FAULT_CODE to
+    // LAST_FAULT_CODE, else std::invalid_argument) in every feedback, torque dropped and enable
+    // refused until cleared. Clearing leaves the motor disabled; without a fault it does nothing.
+    static constexpr std::uint8_t FIRST_FAULT_CODE = 8;
+    static constexpr std::uint8_t LAST_FAULT_CODE = 15;
+    void raise_fault(std::uint8_t code);
+    void clear_fault();
+    // The driver (MOS) and motor coil temperatures (°C) it measures and reports.
+    void set_temperatures(std::uint8_t driver, std::uint8_t motor);
+
 private:
     MitRanges ranges() const;
     double reported_position() const;
     std::uint32_t control_mode() const;
+    std::uint8_t status() const;
     void advance(Clock::time_point now);
     void move(double seconds);
     bool accepts_write(std::uint8_t reg, std::uint32_t value) const;
@@ -81,6 +93,7 @@ private:
     DamiaoMotorConfig config_;
     DamiaoRegisterFile registers_;
     bool enabled_ = false;
+    std::optional<std::uint8_t> fault_;
     double angle_;
     int turns_;
     double velocity_ = 0.0;

@@ -28,7 +28,7 @@ struct SimMitCommand {
 
 struct SimFeedback {
     std::uint8_t motor_id;  // low nibble on the wire
-    std::uint8_t status;    // high nibble: 0 disabled, 1 enabled
+    std::uint8_t status;    // high nibble: 0 disabled, 1 enabled, 8 to 15 a fault
     double position;
     double velocity;
     double torque;

@@ -117,7 +117,7 @@ std::optional<FeetechBusModel::Reply> FeetechBusModel::reply(
     const Slot& slot, std::span<const std::uint8_t> params) const {
     if (slot.silent) return std::nullopt;
     const std::uint8_t id = slot.reply_id.value_or(slot.servo.register_value(feetech_address::ID));
-    auto bytes = feetech_frame::status_frame(id, 0, params);
+    auto bytes = feetech_frame::status_frame(id, slot.servo.error_byte(), params);
     if (slot.corrupt_checksum) bytes.back() = static_cast<std::uint8_t>(~bytes.back());
     return Reply{slot.reply_delay, std::move(bytes),
                  slot.servo.register_value(feetech_address::RETURN_DELAY)};
@@ -157,6 +157,14 @@ void FeetechBusModel::set_sync_read_reversed(bool reversed) {
 void FeetechBusModel::set_reboot_silence(std::chrono::nanoseconds silence) {
     std::lock_guard lock(mutex_);
     reboot_silence_ = silence;
+}
+
+void FeetechBusModel::set_error_flags(std::uint8_t id, std::uint8_t flags) {
+    update(id, [&](Slot& slot) { slot.servo.set_error_flags(flags); });
+}
+
+void FeetechBusModel::brown_out(std::uint8_t id) {
+    update(id, [](Slot& slot) { slot.servo.brown_out(); });
 }
 
 void FeetechBusModel::set_speed(double counts_per_second) {

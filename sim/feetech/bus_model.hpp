@@ -58,6 +58,10 @@ public:
     void set_sync_read_reversed(bool reversed);
     // After answering a reboot, a servo neither acts nor answers for this long (default 0).
     void set_reboot_silence(std::chrono::nanoseconds silence);
+    // The error byte of its status packets from now on (0 clears it); see also brown_out.
+    void set_error_flags(std::uint8_t id, std::uint8_t flags);
+    // Torque off and the input-voltage flag set until torque is written on again.
+    void brown_out(std::uint8_t id);
 
     // Physics and registers.
     void set_speed(double counts_per_second);

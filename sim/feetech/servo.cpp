@@ -62,6 +62,7 @@ void FeetechSimServo::write(std::uint8_t address, std::span<const std::uint8_t> 
         // Re-addressing a servo is not modelled: the bus keeps finding it under its first id.
         if (measured || target == feetech_address::ID || (offset && locked)) continue;
         memory_[target] = data[i];
+        if (target == feetech_address::TORQUE_ENABLE && data[i] != 0) browned_out_ = false;
     }
 }
 
@@ -69,6 +70,16 @@ void FeetechSimServo::reboot() {
     memory_[feetech_address::TORQUE_ENABLE] = 0;
     memory_[feetech_address::LOCK] = 1;
     set_word(feetech_address::GOAL_POSITION, present_position());
+}
+
+std::uint8_t FeetechSimServo::error_byte() const {
+    return browned_out_ ? static_cast<std::uint8_t>(error_flags_ | INPUT_VOLTAGE_ERROR)
+                        : error_flags_;
+}
+
+void FeetechSimServo::brown_out() {
+    memory_[feetech_address::TORQUE_ENABLE] = 0;
+    browned_out_ = true;
 }
 
 int FeetechSimServo::encoder_position() const {

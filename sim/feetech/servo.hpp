@@ -37,6 +37,8 @@ public:
     static constexpr int COUNTS_PER_TURN = 4096;
     static constexpr int CENTRE = 2048;
     static constexpr std::uint8_t DEFAULT_VOLTAGE = 120;  // 12.0 V
+    // Bit 0 of a status packet's error byte.
+    static constexpr std::uint8_t INPUT_VOLTAGE_ERROR = 0x01;
 
     // Powered up: centred, torque off, EEPROM locked, 12.0 V supply, offset 0, gains P 32,
     // D 32, I 0, angle limits 0 and 4095.
@@ -67,6 +69,14 @@ public:
     int goal_position() const;
     bool torque_enabled() const { return memory_[feetech_address::TORQUE_ENABLE] != 0; }
 
+    // The error byte of its status packets: the flags set here, and the input-voltage flag
+    // after a brown-out.
+    std::uint8_t error_byte() const;
+    void set_error_flags(std::uint8_t flags) { error_flags_ = flags; }
+    // A supply dip: torque drops, and the input-voltage flag stays set until torque is written
+    // on again.
+    void brown_out();
+
 private:
     int offset_counts() const;
     int word(std::uint8_t address) const;
@@ -74,6 +84,8 @@ private:
 
     std::array<std::uint8_t, 256> memory_{};
     double encoder_ = CENTRE;  // fractional counts, so slow motion accumulates
+    std::uint8_t error_flags_ = 0;
+    bool browned_out_ = false;
 };
 
 }  // namespace kestro::sim

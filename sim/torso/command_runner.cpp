@@ -60,6 +60,14 @@ public:
         torso_.supply().start(SERVO_IDS[0], c.raw, c.over);
         return "ok";
     }
+    std::string operator()(const ServoErrorByte& c) {
+        for (auto id : c.ids) servos_.set_error_flags(static_cast<std::uint8_t>(id), c.flags);
+        return "ok";
+    }
+    std::string operator()(const ServoBrownout& c) {
+        for (auto id : c.ids) servos_.brown_out(static_cast<std::uint8_t>(id));
+        return "ok";
+    }
     std::string operator()(const RegisterWrite& c) {
         servos_.set_register(c.id, c.address, c.value);
         return "ok";
@@ -102,6 +110,14 @@ public:
         for (auto id : c.ids) torso_.neck().set_reply_delay(id, c.delay);
         return "ok";
     }
+    std::string operator()(const MotorFaultCode& c) {
+        for (auto id : c.ids) torso_.neck().set_fault(id, c.code);
+        return "ok";
+    }
+    std::string operator()(const MotorTemperatures& c) {
+        for (auto id : c.ids) torso_.neck().set_temperatures(id, c.driver, c.motor);
+        return "ok";
+    }
     std::string operator()(const MotorPlace& c) {
         torso_.neck().place(c.id, c.angle, c.turns);
         return "ok";
@@ -109,8 +125,10 @@ public:
     std::string operator()(const MotorState& c) {
         const DamiaoMotorSnapshot state = torso_.neck().snapshot(c.id);
         char text[160];
-        std::snprintf(text, sizeof text, "ok position=%.6f velocity=%.6f enabled=%d mode=%u",
-                      state.position, state.velocity, state.enabled ? 1 : 0, state.control_mode);
+        std::snprintf(text, sizeof text,
+                      "ok position=%.6f velocity=%.6f enabled=%d mode=%u status=%u",
+                      state.position, state.velocity, state.enabled ? 1 : 0, state.control_mode,
+                      unsigned{state.status});
         return text;
     }
     std::string operator()(const ForeignFrames& c) {

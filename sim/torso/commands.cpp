@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "sim/damiao/damiao_motor.hpp"
 #include "sim/torso/numbers.hpp"
 
 namespace kestro::sim::torso::command {
@@ -64,6 +65,18 @@ Parsed<bool> on_off(Words& words) {
     return fail("on or off expected, got " + quoted(word));
 }
 
+// A motor's fault state code, or nothing for "off".
+Parsed<std::optional<std::uint8_t>> fault_code(Words& words) {
+    const std::string_view word = words.next();
+    if (word == "off") return std::optional<std::uint8_t>();
+    const auto code = parse_number<std::uint8_t>(word);
+    if (!code || *code < SimDamiaoMotor::FIRST_FAULT_CODE ||
+        *code > SimDamiaoMotor::LAST_FAULT_CODE) {
+        return fail("fault code 8 to 15 or off expected, got " + quoted(word));
+    }
+    return code;
+}
+
 // "all", or one id from 1 to `count`.
 Parsed<Ids> ids(std::string_view word, std::string_view kind, std::uint16_t count) {
     Ids all;
@@ -109,6 +122,11 @@ Parsed<Command> servo(Words& words) {
         return then(duration(words, MAX_RAMP_MS),
             [&](milliseconds ms) { return SupplyRampTo{raw, ms}; });
     }
+    if (verb == "error") {
+        return then(number<std::uint8_t>(words, "error byte", 0, 255),
+            [&](std::uint8_t flags) { return ServoErrorByte{target, flags}; });
+    }
+    if (verb == "brownout") return Command(ServoBrownout{target});
     if (!one) return fail("servo all " + std::string(verb) + ": give one servo id");
     if (verb == "set") {
         KESTRO_TRY_ASSIGN(const std::uint8_t address,
@@ -146,6 +164,16 @@ Parsed<Command> motor(Words& words) {
     if (verb == "delay") {
         return then(duration(words, MAX_DELAY_MS),
             [&](milliseconds ms) { return MotorDelay{target, ms}; });
+    }
+    if (verb == "fault") {
+        return then(fault_code(words),
+            [&](std::optional<std::uint8_t> code) { return MotorFaultCode{target, code}; });
+    }
+    if (verb == "temps") {
+        KESTRO_TRY_ASSIGN(const std::uint8_t driver,
+                          number<std::uint8_t>(words, "driver temperature (°C)", 0, 255));
+        return then(number<std::uint8_t>(words, "motor temperature (°C)", 0, 255),
+            [&](std::uint8_t celsius) { return MotorTemperatures{target, driver, celsius}; });
     }
     if (target.size() != 1) return fail("motor all " + std::string(verb) + ": give one motor id");
     const std::uint16_t id = target.front();

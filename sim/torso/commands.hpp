@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -43,6 +44,17 @@ struct SupplyRampTo {
     std::uint8_t raw;
     milliseconds over;
     bool operator==(const SupplyRampTo&) const = default;
+};
+// The error byte of the servos' status packets from now on.
+struct ServoErrorByte {
+    Ids ids;
+    std::uint8_t flags;
+    bool operator==(const ServoErrorByte&) const = default;
+};
+// Torque off and the input-voltage flag set until torque is written on again.
+struct ServoBrownout {
+    Ids ids;
+    bool operator==(const ServoBrownout&) const = default;
 };
 struct RegisterWrite {
     std::uint8_t id;
@@ -85,6 +97,19 @@ struct MotorDelay {
     milliseconds delay;
     bool operator==(const MotorDelay&) const = default;
 };
+// A fault state code (8 to 15) the motors report until cleared; nullopt ("off") clears it.
+struct MotorFaultCode {
+    Ids ids;
+    std::optional<std::uint8_t> code;
+    bool operator==(const MotorFaultCode&) const = default;
+};
+// Driver (MOS) and motor coil temperatures (°C) in their feedback from now on.
+struct MotorTemperatures {
+    Ids ids;
+    std::uint8_t driver;
+    std::uint8_t motor;
+    bool operator==(const MotorTemperatures&) const = default;
+};
 struct MotorPlace {
     std::uint16_t id;
     double angle;
@@ -113,9 +138,10 @@ struct Quit {
 };
 
 using Command =
-    std::variant<ServoFaultSwitch, ServoDelay, ServoVoltage, SupplyRampTo, RegisterWrite,
-                 RegisterRead, ServoQuery, ServoPlace, StrayBytes, ContinuousStray,
-                 MotorFaultSwitch, MotorDelay, MotorPlace, MotorState, ForeignFrames, ServoWrites,
+    std::variant<ServoFaultSwitch, ServoDelay, ServoVoltage, SupplyRampTo, ServoErrorByte,
+                 ServoBrownout, RegisterWrite, RegisterRead, ServoQuery, ServoPlace, StrayBytes,
+                 ContinuousStray, MotorFaultSwitch, MotorDelay, MotorFaultCode,
+                 MotorTemperatures, MotorPlace, MotorState, ForeignFrames, ServoWrites,
                  Requests, Quit>;
 
 // The command on `line`, or why it is none (the text of the "error:" answer).

@@ -4,6 +4,7 @@
 #include "sim/damiao/damiao_bus_model.hpp"
 
 #include <numbers>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@ using can_motor::damiao::MitLimits;
 
 constexpr MitLimits YAW_LIMITS{12.5f, 30.0f, 500.0f, 5.0f, 10.0f};
 const Bytes ENABLE_PAYLOAD{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC};
+const Bytes CLEAR_ERROR_PAYLOAD{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFB};
 
 BusFrame standard(std::uint32_t id, Bytes data) {
     return BusFrame{id, false, std::move(data), false};
@@ -40,10 +42,20 @@ protected:
         return reply.frames.back();
     }
 
-    float position_at(std::chrono::milliseconds at) {
+    float position_at(std::chrono::milliseconds at) { return state_at(at).position; }
+
+    // Motor 1's feedback to a status request at `at`.
+    can_motor::damiao::MitState state_at(std::chrono::milliseconds at) {
         auto answer = send(standard(0x7FF, {0x01, 0x00, 0xCC, 0, 0, 0, 0, 0}), at);
         EXPECT_TRUE(answer);
-        return answer ? decode_state(YAW_LIMITS, answer->data)->position : 0.0f;
+        return answer ? *decode_state(YAW_LIMITS, answer->data) : can_motor::damiao::MitState{};
+    }
+
+    // The state nibble of motor 1's answer to `payload` at its command id.
+    int status_after(const Bytes& payload, std::chrono::milliseconds at) {
+        auto answer = send(standard(0x001, payload), at);
+        EXPECT_TRUE(answer);
+        return answer ? answer->data[0] >> 4 : -1;
     }
 
     DamiaoBusModel model{neck_motor_configs()};
@@ -117,6 +129,38 @@ TEST_F(SimModelTest, ForeignFramesComeFirstAndDelayIsReported) {
     EXPECT_TRUE(reply.frames[0].extended);
     EXPECT_NE(reply.frames[1].id, 0x003u);
     EXPECT_EQ(reply.frames[2], standard(0x003, reply.frames[2].data));
+}
+
+TEST_F(SimModelTest, AFaultDropsTorqueRefusesEnableAndIsReportedUntilCleared) {
+    send(standard(0x001, ENABLE_PAYLOAD), 0ms);
+    send(mit({1.0f, 0.0f, 5.0f, 1.0f, 0.0f}), 0ms);
+    const float moving = position_at(20ms);
+    model.set_fault(1, 12);
+    EXPECT_NEAR(state_at(20ms).torque, 0.0f, 0.01f);
+    EXPECT_NEAR(position_at(1000ms), moving, 0.001f) << "no longer driven";
+    EXPECT_EQ(status_after(ENABLE_PAYLOAD, 1000ms), 12) << "enable refused";
+    EXPECT_EQ(status_after(CLEAR_ERROR_PAYLOAD, 1000ms), 0);
+    EXPECT_EQ(status_after(ENABLE_PAYLOAD, 1000ms), 1);
+
+    model.set_fault(1, 14);
+    model.set_fault(1, std::nullopt);
+    EXPECT_EQ(state_at(1000ms).status, 0) << "off clears it to disabled too";
+    EXPECT_THROW(model.set_fault(1, 7), std::invalid_argument);
+}
+
+TEST_F(SimModelTest, AClearErrorFrameWithoutAFaultIsOnlyAnswered) {
+    send(standard(0x001, ENABLE_PAYLOAD), 0ms);
+    EXPECT_EQ(status_after(CLEAR_ERROR_PAYLOAD, 0ms), 1);
+    // Not taken for an MIT command, which would send the shaft toward +12.5 rad.
+    EXPECT_NEAR(position_at(500ms), 0.0f, 0.001f);
+}
+
+TEST_F(SimModelTest, TemperaturesGoInBytesSixAndSeven) {
+    EXPECT_EQ(state_at(0ms).temp_driver, 35);  // the factory values, as before
+    EXPECT_EQ(state_at(0ms).temp_motor, 32);
+    model.set_temperatures(1, 90, 255);
+    EXPECT_EQ(state_at(0ms).temp_driver, 90);
+    EXPECT_EQ(state_at(0ms).temp_motor, 255);
 }
 
 }  // namespace

@@ -209,6 +209,21 @@ TEST_F(TorsoE2e, NeckEnablesAndHomesFromAMultiTurnStart) {
     for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR((*seen)[i], zeros[i], 0.01) << i;
 }
 
+TEST_F(TorsoE2e, HealthFaultsAreScriptedOnTheRunningDevices) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(controller().enable_neck(true));
+    EXPECT_EQ(command("motor 3 fault 10"), "ok");
+    EXPECT_TRUE(command("motor 3 state").ends_with(" enabled=0 mode=1 status=10"));
+    EXPECT_EQ(command("motor 3 fault off"), "ok");
+    EXPECT_TRUE(command("motor 3 state").ends_with(" enabled=0 mode=1 status=0"));
+    EXPECT_EQ(command("motor all temps 70 80"), "ok");
+
+    ASSERT_TRUE(controller().set_all_torque(true));
+    EXPECT_EQ(eventually("servo 7 torque", "ok 1"), "ok 1");
+    EXPECT_EQ(command("servo all brownout"), "ok");
+    EXPECT_EQ(command("servo 7 torque"), "ok 0");
+}
+
 TEST_F(TorsoE2e, ArmHomeCalibrationSurvivesAReboot) {
     ASSERT_NO_FATAL_FAILURE(start());
     const std::array<int, 4> pose{2548, 1748, 3000, 1000};

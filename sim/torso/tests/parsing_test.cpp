@@ -86,6 +86,8 @@ TEST(ControlCommands, ParseIntoTheirValues) {
         {"servo 7 delay 15", ServoDelay{{7}, milliseconds(15)}},
         {"servo all voltage 95", ServoVoltage{all_servos, 95}},
         {"servo all ramp 120 2000", SupplyRampTo{120, milliseconds(2000)}},
+        {"servo 4 error 36", ServoErrorByte{{4}, 36}},
+        {"servo all brownout", ServoBrownout{all_servos}},
         {"servo 1 set 31 255", RegisterWrite{1, 31, 255}},
         {"servo 4 get 62", RegisterRead{4, 62}},
         {"servo 5 position", ServoQuery{5, ServoReading::Position}},
@@ -96,6 +98,10 @@ TEST(ControlCommands, ParseIntoTheirValues) {
         {"motor 2 mode-locked on", MotorFaultSwitch{{2}, MotorFault::ModeLocked, true}},
         {"motor all stuck off", MotorFaultSwitch{{1, 2, 3}, MotorFault::Stuck, false}},
         {"motor 3 delay 40", MotorDelay{{3}, milliseconds(40)}},
+        {"motor 2 fault 12", MotorFaultCode{{2}, 12}},
+        {"motor all fault 15", MotorFaultCode{{1, 2, 3}, 15}},
+        {"motor 1 fault off", MotorFaultCode{{1}, std::nullopt}},
+        {"motor all temps 80 0", MotorTemperatures{{1, 2, 3}, 80, 0}},
         {"motor 3 place -0.5 -2", MotorPlace{3, -0.5, -2}},
         {"motor 1 state", MotorState{1}},
         {"foreign 3", ForeignFrames{3}},
@@ -127,6 +133,10 @@ TEST(ControlCommands, RefuseWhatTheyCannotCarryOutWithAReason) {
         {"motor 1 place 0.1 1.5", "turns expected, got '1.5'"},
         {"servo 1 spin", "unknown servo command 'spin'"},
         {"motor 1 state now", "unexpected 'now'"},
+        {"motor 1 fault 7", "fault code 8 to 15 or off expected, got '7'"},
+        {"motor all fault 16", "fault code 8 to 15 or off expected, got '16'"},
+        {"motor 1 temps 40", "motor temperature (°C) expected, got end of line"},
+        {"servo 1 error 256", "error byte expected, got '256'"},
     };
     for (const auto& [line, reason] : cases) {
         const auto parsed = parse(line);
