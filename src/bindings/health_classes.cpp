@@ -154,16 +154,18 @@ std::string torso_repr(const TorsoHealth& health) {
             unheard.emplace_back(controller::device_name(d));
         }
     }
-    auto list = [](const std::vector<std::string>& items) {
-        return text::bracketed(items, [](const std::string& item) { return item; });
+    std::string out;
+    auto section = [&](const char* title, const std::vector<std::string>& items) {
+        if (items.empty()) return;
+        out += out.empty() ? "" : "; ";
+        out += title;
+        for (std::size_t i = 0; i < items.size(); ++i) out += (i == 0 ? " " : ", ") + items[i];
     };
-    std::string out = "KestroTorsoHealth(";
-    if (faulty.empty() && failing.empty() && unheard.empty()) {
-        out += "all " + std::to_string(health.devices.size()) + " devices answer, no faults";
-    } else {
-        out += "faults=" + list(faulty) + ", failing=" + list(failing) + ", not heard from=" +
-               list(unheard);
-    }
+    section("faults:", faulty);
+    section("failing:", failing);
+    section("not heard from:", unheard);
+    if (out.empty()) out = "all " + std::to_string(health.devices.size()) + " devices answer, no faults";
+    out = "KestroTorsoHealth(" + out;
     return out + "; ticks=" + std::to_string(health.ticks) +
            ", failed_ticks=" + std::to_string(health.failed_ticks) +
            ", failed_commands=" + std::to_string(health.failed_commands) +

@@ -158,6 +158,28 @@ class KestroMotorController:
         * `data` - Byte array of raw packet data to send.
         """
 
+    def read_neck_state(self) -> list[KestroNeckState]:
+        """
+        Read each neck motor's full state (position, velocity, torque,
+        temperatures, status) with the same three feedback requests as
+        read_neck_positions. Returns 3 KestroNeckState in joint order.
+        """
+
+    def health(self) -> KestroTorsoHealth:
+        """
+        What each of the ten devices last reported, from the replies already
+        received: nothing is sent and no bus is waited on. Returns a
+        KestroTorsoHealth.
+        """
+
+    def clear_neck_faults(self, index: int | None = None) -> list[KestroNeckState]:
+        """
+        Clear the fault a neck motor reports, for joint `index` (0=yaw, 1=pitch,
+        2=roll) or all three. Never enables torque: a cleared motor reports
+        disabled until enable_neck(True). Returns the KestroNeckState of each
+        joint cleared.
+        """
+
 @final
 class KestroPyControlLoop:
     def __new__(
@@ -252,6 +274,19 @@ class KestroPyControlLoop:
         """Write PID gains for a given motor id."""
 
     def write_raw_packet(self, data: bytes) -> bytes: ...
+    def get_health(self) -> KestroTorsoHealth:
+        """
+        What each of the ten devices last reported, as of the loop's last tick,
+        with the loop's counters. Never waits for the loop thread. Returns a
+        KestroTorsoHealth.
+        """
+
+    def clear_neck_faults(self, index: int | None = None) -> list[KestroNeckState]:
+        """
+        Clear the fault a neck motor reports, for joint `index` (0=yaw, 1=pitch,
+        2=roll) or all three, on the loop's thread; waits for it. Never enables
+        torque. Returns the KestroNeckState of each joint cleared.
+        """
 
 @final
 class KestroTorsoPosition:
@@ -283,3 +318,103 @@ class ControlLoopStats:
     def read_dt(self) -> list[float]: ...
     @property
     def write_dt(self) -> list[float]: ...
+
+@final
+class KestroNeckState:
+    """One neck motor's feedback, as it reported it."""
+
+    @property
+    def joint(self) -> str:
+        """"neck_yaw", "neck_pitch" or "neck_roll"."""
+
+    @property
+    def motor_id(self) -> int:
+        """The id the motor reports (low nibble of its feedback's first byte)."""
+
+    @property
+    def position(self) -> float:
+        """rad"""
+
+    @property
+    def velocity(self) -> float:
+        """rad/s"""
+
+    @property
+    def torque(self) -> float:
+        """N·m"""
+
+    @property
+    def temp_driver(self) -> int:
+        """Driver (MOSFET) temperature, °C as the motor reports it."""
+
+    @property
+    def temp_motor(self) -> int:
+        """Coil temperature, °C as the motor reports it."""
+
+    @property
+    def status(self) -> int:
+        """The motor's state code: 0 disabled, 1 enabled, 8 to 14 a fault."""
+
+    @property
+    def status_name(self) -> str:
+        """
+        disabled, enabled, over_voltage, under_voltage, over_current,
+        driver_over_temperature, motor_over_temperature, communication_lost,
+        overload, or unknown_<n>.
+        """
+
+    @property
+    def fault(self) -> bool:
+        """True for every status but disabled and enabled."""
+
+    @property
+    def timestamp(self) -> float:
+        """Wall-clock seconds of the reply."""
+
+@final
+class KestroDeviceHealth:
+    """What one servo or neck motor last reported."""
+
+    @property
+    def last_answer(self) -> float | None:
+        """Wall-clock seconds of its last reply, or None."""
+
+    @property
+    def consecutive_failures(self) -> int:
+        """Failed exchanges in a row."""
+
+    @property
+    def last_error(self) -> str | None:
+        """The text of its last failed exchange, kept after it answers again."""
+
+    @property
+    def faults(self) -> list[str]:
+        """
+        The faults it reports now. A servo's: input_voltage, angle_sensor,
+        overheat, over_current, overload. A neck motor's: its status_name while
+        that is a fault.
+        """
+
+    @property
+    def neck_state(self) -> KestroNeckState | None:
+        """The latest state of a neck motor; None for a servo."""
+
+@final
+class KestroTorsoHealth:
+    """A snapshot of the torso's health, built from replies already received."""
+
+    @property
+    def devices(self) -> dict[str, KestroDeviceHealth]:
+        """Each of the ten devices by name, servos first, then the neck joints."""
+
+    @property
+    def ticks(self) -> int: ...
+    @property
+    def failed_ticks(self) -> int: ...
+    @property
+    def failed_commands(self) -> int:
+        """Queued commands that failed on the loop's thread."""
+
+    @property
+    def max_tick_lag(self) -> float:
+        """Seconds behind schedule, the largest seen."""

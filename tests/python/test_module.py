@@ -140,6 +140,13 @@ LOOP_METHODS = {
     "write_raw_packet": ("($self, data)", None),
 }
 
+# Methods added after the ones above, in order; their signatures are checked, their wording is
+# the stub's.
+ADDED_METHODS = {
+    "KestroMotorController": {"read_neck_state": "($self)", "health": "($self)", "clear_neck_faults": "($self, index=None)"},
+    "KestroPyControlLoop": {"get_health": "($self)", "clear_neck_faults": "($self, index=None)"},
+}
+
 
 def own_methods(cls):
     return [name for name in vars(cls) if not name.startswith("__")]
@@ -148,7 +155,10 @@ def own_methods(cls):
 def test_module_object(kmc):
     assert kmc.__doc__ == ""
     public = [name for name in vars(kmc) if not name.startswith("__")]
-    assert public == ["KestroMotorController", "KestroPyControlLoop", "KestroTorsoPosition", "ControlLoopStats"]
+    assert public == [
+        "KestroMotorController", "KestroPyControlLoop", "KestroTorsoPosition", "ControlLoopStats",
+        "KestroNeckState", "KestroDeviceHealth", "KestroTorsoHealth",
+    ]
     assert not hasattr(kmc, "PanicException")
 
 
@@ -187,10 +197,13 @@ def test_classes(kmc, name, signature):
 @pytest.mark.parametrize("cls_name, table", [("KestroMotorController", CONTROLLER_METHODS), ("KestroPyControlLoop", LOOP_METHODS)])
 def test_methods_in_order_with_docstrings(kmc, cls_name, table):
     cls = getattr(kmc, cls_name)
-    assert own_methods(cls) == list(table)
+    added = ADDED_METHODS[cls_name]
+    assert own_methods(cls) == list(table) + list(added)
     for name, (signature, doc) in table.items():
         method = getattr(cls, name)
         assert (method.__text_signature__, method.__doc__) == (signature, doc), name
+    for name, signature in added.items():
+        assert getattr(cls, name).__text_signature__ == signature, name
 
 
 def test_signatures_are_introspectable(kmc):
