@@ -95,4 +95,13 @@ std::string bracketed(std::span<const std::uint8_t> values) {
     return bracketed(values, [](std::uint8_t v) { return std::to_string(v); });
 }
 
+std::string joined(std::span<const std::string> items, std::string_view separator) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0) out += separator;
+        out += items[i];
+    }
+    return out;
+}
+
 }  // namespace kestro::text

@@ -45,6 +45,9 @@ std::string bracketed(const Range& items, Render render) {
     return out;
 }
 
+// The items one after the other with `separator` between them: "overheat, overload".
+std::string joined(std::span<const std::string> items, std::string_view separator = ", ");
+
 // "[1, 2, 255]": decimal numbers.
 std::string bracketed(std::span<const std::uint8_t> values);
 

@@ -4,6 +4,7 @@
 
 #include "can_motor/damiao/status.hpp"
 #include "common/log.hpp"
+#include "common/text.hpp"
 #include "servo_bus/feetech_protocol/feetech.hpp"
 #include "src/controller/log_target.hpp"
 
@@ -17,15 +18,6 @@ std::optional<std::size_t> servo_device(std::uint8_t id) {
     const ServoInfo* servo = find_servo(id);
     if (servo == nullptr) return std::nullopt;
     return servo_index(*servo);
-}
-
-std::string joined(const std::vector<std::string>& names) {
-    std::string out;
-    for (const std::string& name : names) {
-        if (!out.empty()) out += ", ";
-        out += name;
-    }
-    return out;
 }
 
 }  // namespace
@@ -118,7 +110,7 @@ void HealthRecorder::log_change(std::size_t device, std::uint32_t before) {
     }
     log::emit(log::Level::Warn, LOG_TARGET, [&] {
         const DeviceHealth& health = health_.devices[device];
-        std::string message = device_label(device) + " reports " + joined(faults(device, health));
+        std::string message = device_label(device) + " reports " + text::joined(faults(device, health));
         if (health.neck_state) {
             const auto& state = health.neck_state->state;
             message += " (driver " + std::to_string(state.temp_driver) + " °C, motor " +

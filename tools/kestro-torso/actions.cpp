@@ -1,4 +1,4 @@
-// The commands that change the torso: torque, home and reboot. Each does only what it is
+// The commands that change the torso: torque, home, reboot and clear-faults. Each does only what it is
 // asked; none of them runs without its command.
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "can_motor/damiao/status.hpp"
 #include "common/text.hpp"
 #include "tools/kestro-torso/commands.hpp"
 #include "tools/kestro-torso/stop_signal.hpp"
@@ -28,6 +29,10 @@ constexpr std::string_view TORQUE_HELP =
     "usage: kestro-torso [global options] torque on|off [all|arms|nose|neck]\n"
     "Switches torque on the chosen group (default all: servos and neck, on the buses in use).\n"
     "Servos switched on hold where they stand: their goal is set to their present position first.\n";
+constexpr std::string_view CLEAR_FAULTS_HELP =
+    "usage: kestro-torso [global options] clear-faults [yaw|pitch|roll]\n"
+    "Clears the fault each neck motor (or the one named) reports and prints its state after.\n"
+    "Enables nothing: switch the neck on again with 'kestro-torso torque on neck'.\n";
 constexpr std::string_view HOME_HELP =
     "usage: kestro-torso [global options] home neck [--speed S] [--tolerance T]\n"
     "       kestro-torso [global options] home arms [--yes]\n"
@@ -225,6 +230,34 @@ int run_reboot(const GlobalOptions& options, const Output& output) {
     }
     if (!rebooted) return failed(rebooted.error().message());
     emit(output, "all seven servos answer again\n");
+    return EXIT_OK;
+}
+
+int run_clear_faults(const GlobalOptions& options, const Output& output) {
+    auto args = command_args(options, output, "clear-faults", CLEAR_FAULTS_HELP, {}, {});
+    if (!args) return args.error();
+    const auto& operands = args->operands;
+    if (operands.size() > 1) return usage_error("clear-faults", "unexpected argument " + operands[1]);
+    std::optional<std::size_t> joint;
+    if (!operands.empty()) {
+        joint = neck_joint_index(operands[0]);
+        if (!joint) {
+            return usage_error("clear-faults", "joint must be yaw, pitch or roll, got '" + operands[0] + "'");
+        }
+    }
+    if (!options.use_can) return usage_error("clear-faults", "clear-faults needs the CAN bus");
+    auto torso = open_torso(options);
+    if (!torso) return EXIT_USAGE;
+    auto cleared = torso->controller().clear_neck_faults(joint);
+    if (!cleared) return failed(cleared.error().message());
+    std::string lines;
+    for (const controller::NeckState& state : *cleared) {
+        lines += std::string(controller::NECK_JOINT_NAMES[state.joint]) + ": " +
+                 can_motor::damiao::status_name(state.state.status) + " (driver " +
+                 std::to_string(state.state.temp_driver) + " °C, motor " +
+                 std::to_string(state.state.temp_motor) + " °C)\n";
+    }
+    emit(output, lines);
     return EXIT_OK;
 }
 

@@ -18,5 +18,6 @@ int run_monitor(const GlobalOptions& options, const Output& output);
 int run_torque(const GlobalOptions& options, const Output& output);
 int run_home(const GlobalOptions& options, const Output& output);
 int run_reboot(const GlobalOptions& options, const Output& output);
+int run_clear_faults(const GlobalOptions& options, const Output& output);
 
 }  // namespace kestro::tool

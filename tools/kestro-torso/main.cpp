@@ -28,6 +28,7 @@ constexpr std::string_view HELP =
     "  home neck [--speed S] [--tolerance T]      home the neck to its nearest zero\n"
     "  home arms [--yes]                          make the arms' pose their zero (EEPROM)\n"
     "  reboot                                     reboot the servos and wait for them\n"
+    "  clear-faults [yaw|pitch|roll]              clear the neck motors' faults (enables nothing)\n"
     "Exit status: 0 all answered, 1 something did not answer or failed, 2 usage or bus error.\n";
 
 // The tool's results go to a copy of standard output; descriptor 1 itself is pointed at
@@ -66,5 +67,6 @@ int main(int argc, char** argv) {
     if (command == "torque") return run_torque(*options, output);
     if (command == "home") return run_home(*options, output);
     if (command == "reboot") return run_reboot(*options, output);
+    if (command == "clear-faults") return run_clear_faults(*options, output);
     return usage_error("", "unknown command " + command);
 }

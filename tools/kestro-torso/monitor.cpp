@@ -24,7 +24,8 @@ constexpr std::string_view HELP =
     "Reads all ten joint positions at HZ (default 50) until N samples (default: until Ctrl-C).\n"
     "  --rate HZ    samples per second\n"
     "  --count N    stop after N samples\n"
-    "  --csv FILE   write time and the ten positions (rad), one row per sample\n"
+    "  --csv FILE   write time, the ten positions (rad), each joint's faults and the neck\n"
+    "               motors' temperatures (°C), one row per sample\n"
     "  --svg FILE   write a plot of every joint over time when the monitor ends\n";
 
 // Sleeps until `deadline` on the monotonic clock; false when a stop was asked for.
@@ -50,23 +51,55 @@ double seconds_between(const timespec& from, const timespec& to) {
            static_cast<double>(to.tv_nsec - from.tv_nsec) * 1e-9;
 }
 
+// A neck motor's temperatures for joint `j`, if it is a neck joint that reported them.
+const std::optional<Temperatures>* temperatures_of(const Sample& sample, std::size_t j) {
+    const std::size_t servos = controller::SERVOS.size();
+    return j < servos ? nullptr : &sample.neck_temperatures[j - servos];
+}
+
+std::string temperature_cell(const std::optional<Temperatures>* temperatures, bool driver) {
+    if (temperatures == nullptr || !*temperatures) return "-";
+    return std::to_string(driver ? (*temperatures)->driver : (*temperatures)->motor);
+}
+
 std::string live_table(const Sample& sample) {
-    Table table({"joint", "position/rad"});
+    Table table({"joint", "position/rad", "faults", "temp_driver/°C", "temp_motor/°C"});
     for (std::size_t j = 0; j < JOINT_COUNT; ++j) {
-        table.add({std::string(joint_name(j)), cell(sample.positions[j], 4)});
+        const auto* temperatures = temperatures_of(sample, j);
+        table.add({std::string(joint_name(j)), cell(sample.positions[j], 4),
+                   sample.faults[j].empty() ? "-" : sample.faults[j],
+                   temperature_cell(temperatures, true), temperature_cell(temperatures, false)});
     }
     return "t = " + text::fixed(sample.time, 3) + " s\n" + table.render();
 }
 
+// One line per sample when the output is no terminal: the positions, each neck motor's
+// temperatures (driver/coil), and a joint's faults only while it reports some.
 std::string line(const Sample& sample) {
     std::string out = "t=" + text::fixed(sample.time, 3);
     for (std::size_t j = 0; j < JOINT_COUNT; ++j) {
-        out += ' ';
-        out += joint_name(j);
-        out += '=';
-        out += cell(sample.positions[j], 4);
+        out += " " + std::string(joint_name(j)) + "=" + cell(sample.positions[j], 4);
+        if (const auto* temperatures = temperatures_of(sample, j); temperatures && *temperatures) {
+            out += "(" + temperature_cell(temperatures, true) + "/" +
+                   temperature_cell(temperatures, false) + "°C)";
+        }
+        if (!sample.faults[j].empty()) out += "[" + sample.faults[j] + "]";
     }
     return out + '\n';
+}
+
+// What the devices of the buses that were just read reported of themselves.
+void add_health(Sample& sample, const controller::TorsoHealth& health, bool servos, bool neck) {
+    for (std::size_t d = 0; d < JOINT_COUNT; ++d) {
+        if (controller::is_neck_device(d) ? !neck : !servos) continue;
+        const auto& device = health.devices[d];
+        sample.faults[d] = text::joined(controller::faults(d, device), ";");
+        if (device.neck_state) {
+            const auto& state = device.neck_state->state;
+            sample.neck_temperatures[device.neck_state->joint] =
+                Temperatures{state.temp_driver, state.temp_motor};
+        }
+    }
 }
 
 bool write_file(const std::string& path, const std::string& content) {
@@ -127,8 +160,11 @@ int run_monitor(const GlobalOptions& options, const Output& output) {
         ::clock_gettime(CLOCK_MONOTONIC, &now);
         Sample sample{seconds_between(start, now), {}};
         std::optional<std::string> error;
+        bool servos_read = false;
+        bool neck_read = false;
         if (options.use_serial) {
             auto servos = controller.read_all_positions();
+            servos_read = servos.has_value();
             if (servos) {
                 for (std::size_t j = 0; j < servos->size(); ++j) sample.positions[j] = (*servos)[j];
             } else {
@@ -137,12 +173,14 @@ int run_monitor(const GlobalOptions& options, const Output& output) {
         }
         if (options.use_can) {
             auto neck = controller.read_neck_positions();
+            neck_read = neck.has_value();
             if (neck) {
                 for (std::size_t j = 0; j < neck->size(); ++j) sample.positions[7 + j] = (*neck)[j];
             } else if (!error) {
                 error = neck.error().message();
             }
         }
+        add_health(sample, controller.health(), servos_read, neck_read);
         // A signal during the reads may have cut them short; that is the end, not a fault.
         if (stop_requested()) break;
         if (error) {

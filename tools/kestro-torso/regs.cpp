@@ -116,17 +116,9 @@ int servo_registers(const GlobalOptions& options, const Output& output, const st
     return EXIT_FAILED;
 }
 
-std::optional<std::size_t> joint_index(const std::string& name) {
-    for (std::size_t i = 0; i < controller::NECK_JOINT_NAMES.size(); ++i) {
-        const std::string_view full = controller::NECK_JOINT_NAMES[i];
-        if (name == full || "neck_" + name == full) return i;
-    }
-    return std::nullopt;
-}
-
 int neck_registers(const GlobalOptions& options, const Output& output, const std::string& joint,
                    bool as_json) {
-    const auto index = joint_index(joint);
+    const auto index = neck_joint_index(joint);
     if (!index) {
         return usage_error("regs", "JOINT must be yaw, pitch or roll, got '" + joint + "'");
     }

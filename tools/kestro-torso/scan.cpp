@@ -2,6 +2,7 @@
 // silent servo or motor hides nothing about the others. Moves nothing, enables nothing.
 #include <algorithm>
 
+#include "can_motor/damiao/status.hpp"
 #include "common/text.hpp"
 #include "tools/kestro-torso/commands.hpp"
 #include "tools/kestro-torso/json_writer.hpp"
@@ -13,18 +14,20 @@ namespace {
 using controller::NECK_JOINT_NAMES;
 using controller::NECK_MOTORS;
 using controller::SERVOS;
+namespace damiao = can_motor::damiao;
 
 constexpr std::string_view HELP =
     "usage: kestro-torso [global options] scan [--json]\n"
     "Pings the seven servos and asks each neck motor for its state; moves nothing.\n"
     "  --json   print one JSON object instead of tables\n"
-    "Exit 1 when a servo or motor did not answer.\n";
+    "Exit 1 when a servo or motor did not answer or reports a fault.\n";
 
 struct ServoRow {
     std::string_view name;
     std::uint8_t id;
     bool answered = false;
     std::optional<controller::ServoState> state;
+    std::vector<std::string> faults;  // from the error byte of its replies
 };
 
 struct NeckRow {
@@ -43,8 +46,12 @@ std::string json(const std::vector<ServoRow>& servos, const std::vector<NeckRow>
             w.key("position").value(row.state->position);
             w.key("voltage").value(row.state->voltage / 10.0);
             w.key("torque").value(row.state->torque);
+            w.key("faults").begin_array();
+            for (const std::string& fault : row.faults) w.value(fault);
+            w.end_array();
         } else {
             w.key("position").null().key("voltage").null().key("torque").null();
+            w.key("faults").null();
         }
         w.end_object();
     }
@@ -59,9 +66,11 @@ std::string json(const std::vector<ServoRow>& servos, const std::vector<NeckRow>
             w.key("temp_driver").value(unsigned{row.state->temp_driver});
             w.key("temp_motor").value(unsigned{row.state->temp_motor});
             w.key("status").value(unsigned{row.state->status});
+            w.key("status_name").value(damiao::status_name(row.state->status));
+            w.key("fault").value(damiao::is_fault(row.state->status));
         } else {
             for (const char* name : {"position", "velocity", "torque", "temp_driver",
-                                     "temp_motor", "status"}) {
+                                     "temp_motor", "status", "status_name", "fault"}) {
                 w.key(name).null();
             }
         }
@@ -74,15 +83,17 @@ std::string json(const std::vector<ServoRow>& servos, const std::vector<NeckRow>
 std::string tables(const std::vector<ServoRow>& servos, const std::vector<NeckRow>& neck) {
     std::string out;
     if (!servos.empty()) {
-        Table table({"servo", "id", "state", "position/rad", "voltage/V", "torque"});
+        Table table({"servo", "id", "state", "position/rad", "voltage/V", "torque", "faults"});
         for (const auto& row : servos) {
             if (row.state) {
-                table.add({std::string(row.name), std::to_string(row.id), "ok",
-                           cell(row.state->position, 4), text::fixed(row.state->voltage / 10.0, 1),
-                           row.state->torque ? "on" : "off"});
+                table.add({std::string(row.name), std::to_string(row.id),
+                           row.faults.empty() ? "ok" : "FAULT", cell(row.state->position, 4),
+                           text::fixed(row.state->voltage / 10.0, 1),
+                           row.state->torque ? "on" : "off",
+                           row.faults.empty() ? "-" : text::joined(row.faults)});
             } else {
                 table.add({std::string(row.name), std::to_string(row.id),
-                           row.answered ? "unreadable" : "missing", "-", "-", "-"});
+                           row.answered ? "unreadable" : "missing", "-", "-", "-", "-"});
             }
         }
         out += table.render();
@@ -90,14 +101,15 @@ std::string tables(const std::vector<ServoRow>& servos, const std::vector<NeckRo
     if (!neck.empty()) {
         if (!out.empty()) out += '\n';
         Table table({"motor", "can_id", "state", "position/rad", "velocity/rad/s", "torque/N·m",
-                     "temp_driver", "temp_motor", "status"});
+                     "temp_driver/°C", "temp_motor/°C", "status"});
         for (const auto& row : neck) {
             if (row.state) {
-                table.add({std::string(row.name), std::to_string(row.can_id), "ok",
+                table.add({std::string(row.name), std::to_string(row.can_id),
+                           damiao::is_fault(row.state->status) ? "FAULT" : "ok",
                            cell(row.state->position, 4), cell(row.state->velocity, 4),
                            cell(row.state->torque, 4), std::to_string(row.state->temp_driver),
                            std::to_string(row.state->temp_motor),
-                           std::to_string(row.state->status)});
+                           damiao::status_name(row.state->status)});
             } else {
                 table.add({std::string(row.name), std::to_string(row.can_id), "missing", "-",
                            "-", "-", "-", "-", "-"});
@@ -124,12 +136,17 @@ int run_scan(const GlobalOptions& options, const Output& output) {
     if (options.use_serial) {
         const auto missing = torso->controller().check_missing_ids();
         for (const auto& servo : SERVOS) {
-            ServoRow row{servo.name, servo.id, false, std::nullopt};
+            ServoRow row{servo.name, servo.id, false, std::nullopt, {}};
             row.answered = std::find(missing.begin(), missing.end(), servo.id) == missing.end();
             if (row.answered) {
                 auto state = controller::read_servo_state(torso->controller(), servo.id);
                 if (state) {
                     row.state = *state;
+                    const std::size_t device = controller::servo_index(servo);
+                    row.faults = controller::faults(device, torso->controller().health().devices[device]);
+                    if (!row.faults.empty()) {
+                        problems.push_back(controller::device_label(device) + " reports " + text::joined(row.faults));
+                    }
                 } else {
                     problems.push_back(std::string(servo.name) + ": " + state.error().message());
                 }
@@ -146,6 +163,9 @@ int run_scan(const GlobalOptions& options, const Output& output) {
             auto state = torso->neck_motor_state(i);
             if (state) {
                 row.state = *state;
+                if (damiao::is_fault(state->status)) {
+                    problems.push_back(std::string(row.name) + " reports " + damiao::status_name(state->status));
+                }
             } else {
                 problems.push_back(std::string(row.name) + " (can id " +
                                    std::to_string(row.can_id) + ") did not answer");

@@ -54,4 +54,12 @@ Result<CommandArgs, int> command_args(const GlobalOptions& options, const Output
     return std::move(*args);
 }
 
+std::optional<std::size_t> neck_joint_index(const std::string& name) {
+    for (std::size_t i = 0; i < controller::NECK_JOINT_NAMES.size(); ++i) {
+        const std::string_view full = controller::NECK_JOINT_NAMES[i];
+        if (name == full || "neck_" + name == full) return i;
+    }
+    return std::nullopt;
+}
+
 }  // namespace kestro::tool

@@ -26,6 +26,9 @@ int usage_error(std::string_view command, std::string_view text);
 // gives nothing; the caller exits with EXIT_USAGE.
 std::optional<controller::DiagnosticTorso> open_torso(const GlobalOptions& options);
 
+// The index of the neck joint a person names "yaw" or "neck_yaw" (pitch, roll likewise).
+std::optional<std::size_t> neck_joint_index(const std::string& name);
+
 // Writes `text` and flushes, so that progress shows at once.
 void emit(const Output& output, std::string_view text);
 

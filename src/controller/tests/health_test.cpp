@@ -66,6 +66,9 @@ TEST_F(Health, NeckStatesComeFromEveryReplyAndClearingLeavesTheMotorDisabled) {
     records();
     auto states = controller().read_neck_state();
     ASSERT_TRUE(states);
+    // The same status request as ever: health adds nothing to the wire.
+    EXPECT_EQ(neck().snapshot(3).last_frame,
+              (sim::BusFrame{0x7FF, false, {3, 0, 0xCC, 0, 0, 0, 0, 0}, false}));
     EXPECT_EQ((*states)[1].joint, 1u);
     EXPECT_EQ((*states)[1].state.status, motor_status::MOTOR_OVER_TEMPERATURE);
     EXPECT_EQ((*states)[1].state.temp_motor, 92);

@@ -113,7 +113,8 @@ class Scan(ToolTest):
         self.assertEqual([s["id"] for s in data["servos"]], list(range(1, 8)))
         for servo in data["servos"]:
             sid = servo["id"]
-            self.assertEqual(set(servo), {"name", "id", "answered", "position", "voltage", "torque"})
+            self.assertEqual(set(servo), {"name", "id", "answered", "position", "voltage", "torque", "faults"})
+            self.assertEqual(servo["faults"], [])
             self.assertTrue(servo["answered"])
             self.assertAlmostEqual(servo["position"],
                                    radians(int(self.sim.value(f"servo {sid} position"))), places=9)
@@ -123,13 +124,29 @@ class Scan(ToolTest):
         self.assertTrue(data["servos"][6]["torque"])
         self.assertEqual([m["name"] for m in data["neck"]], NECK_NAMES)
         for motor in data["neck"]:
-            self.assertEqual(set(motor), {"name", "can_id", "answered", "position", "velocity",
-                                          "torque", "temp_driver", "temp_motor", "status"})
+            self.assertEqual(set(motor), {"name", "can_id", "answered", "position", "velocity", "torque",
+                                          "temp_driver", "temp_motor", "status", "status_name", "fault"})
+            self.assertEqual((motor["status"], motor["status_name"], motor["fault"]), (0, "disabled", False))
             state = dict(kv.split("=") for kv in self.sim.value(f"motor {motor['can_id']} state").split())
             self.assertAlmostEqual(motor["position"], float(state["position"]), delta=1e-3)
             self.assertIsInstance(motor["temp_driver"], int)
             self.assertEqual(state["enabled"], "0")  # a scan enables nothing
         self.assertEqual(self.sim.value("requests").split()[-2:], ["sync_write=0", "write=0"])
+
+    def test_faults_are_named_and_exit_1(self):
+        self.sim.command("servo 3 error 4")
+        self.sim.command("motor 2 temps 61 97")
+        self.sim.command("motor 2 fault 12")
+        result = self.run_tool("scan")
+        self.assert_one_error_line(result, 1, "servo 3 (right_arm_pitch) reports overheat; "
+                                              "neck_pitch reports motor_over_temperature")
+        self.assertRegex(result.stdout, r"right_arm_pitch +3 +FAULT .* overheat")
+        self.assertRegex(result.stdout, r"neck_pitch +2 +FAULT .* 61 +97 +motor_over_temperature")
+        data = json.loads(self.run_tool("scan", "--json").stdout)
+        self.assertEqual(data["servos"][2]["faults"], ["overheat"])
+        pitch = data["neck"][1]
+        self.assertEqual((pitch["status"], pitch["status_name"], pitch["fault"]), (12, "motor_over_temperature", True))
+        self.assertEqual((pitch["temp_driver"], pitch["temp_motor"]), (61, 97))
 
     def test_silent_and_corrupt_devices_are_missing_and_the_others_still_reported(self):
         self.sim.command("servo 6 silent on")
@@ -274,10 +291,14 @@ class Monitor(ToolTest):
         self.assertIn("Hz achieved", lines[-1])
         with open(self.path("m.csv")) as csv:
             rows = csv.read().splitlines()
-        self.assertEqual(rows[0], "time," + ",".join(SERVO_NAMES + NECK_NAMES))
+        joints = SERVO_NAMES + NECK_NAMES
+        temperatures = [f"{n}_temp_{part}" for n in NECK_NAMES for part in ("driver", "motor")]
+        self.assertEqual(rows[0].split(","), ["time", *joints, *(f"{j}_faults" for j in joints), *temperatures])
         self.assertEqual(len(rows), 7)
-        first = [float(v) for v in rows[1].split(",")]
-        self.assertEqual(len(first), 11)
+        cells = rows[1].split(",")
+        self.assertEqual(cells[11:21], [""] * 10)  # no faults
+        self.assertEqual(cells[21:], ["35", "32"] * 3)
+        first = [float(v) for v in cells[:11]]
         self.assertAlmostEqual(first[1], radians(1024), places=9)
         times = [float(r.split(",")[0]) for r in rows[1:]]
         self.assertEqual(times, sorted(times))
@@ -378,6 +399,29 @@ class Actions(ToolTest):
         self.sim.command("motor 2 silent on")
         result = self.run_tool("torque", "on", "neck")
         self.assert_one_error_line(result, 1, "neck_pitch: ensure MIT mode failed")
+
+    def test_monitor_shows_faults_and_clear_faults_leaves_the_neck_disabled(self):
+        self.sim.command("servo 7 brownout")
+        self.sim.command("motor all fault 11")
+        result = self.run_tool("monitor", "--count", "2", "--csv", self.path("m.csv"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("nose_right=", result.stdout)
+        self.assertIn("[input_voltage]", result.stdout)
+        with open(self.path("m.csv")) as csv:
+            header, row = csv.read().splitlines()[:2]
+        cells = dict(zip(header.split(","), row.split(",")))
+        self.assertEqual(cells["nose_right_faults"], "input_voltage")
+        self.assertEqual(cells["neck_roll_faults"], "driver_over_temperature")
+
+        result = self.run_tool("clear-faults", "pitch")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout, "neck_pitch: disabled (driver 35 °C, motor 32 °C)\n")
+        result = self.run_tool("clear-faults")
+        self.assertEqual(result.stdout.count(": disabled"), 3)
+        self.assertIn("enabled=0", self.sim.command("motor 1 state"))
+        self.assertEqual(self.run_tool("--no-serial", "scan").returncode, 0)  # faults cleared: exit 0
+        result = self.run_tool("clear-faults", "nose")
+        self.assert_one_error_line(result, 2, "joint must be yaw, pitch or roll, got 'nose'")
 
     def test_torque_on_holds_a_servo_turned_by_hand(self):
         self.sim.command("servo 1 place 2603")  # about +0.85 rad; its goal register still 2048

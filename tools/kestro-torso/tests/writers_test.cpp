@@ -39,11 +39,19 @@ TEST(JsonWriter, PlacesCommasAndWritesNonFiniteNumbersAsNull) {
 TEST(Csv, HeaderNamesTheTenJointsAndMissingValuesAreEmptyCells) {
     EXPECT_EQ(csv_header(),
               "time,left_arm_pitch,left_arm_yaw,right_arm_pitch,right_arm_yaw,nose_top,"
-              "nose_left,nose_right,neck_yaw,neck_pitch,neck_roll\n");
+              "nose_left,nose_right,neck_yaw,neck_pitch,neck_roll,"
+              "left_arm_pitch_faults,left_arm_yaw_faults,right_arm_pitch_faults,"
+              "right_arm_yaw_faults,nose_top_faults,nose_left_faults,nose_right_faults,"
+              "neck_yaw_faults,neck_pitch_faults,neck_roll_faults,"
+              "neck_yaw_temp_driver,neck_yaw_temp_motor,neck_pitch_temp_driver,"
+              "neck_pitch_temp_motor,neck_roll_temp_driver,neck_roll_temp_motor\n");
     Sample sample{0.5, {}};
     sample.positions[0] = -3.141592653589793;
     sample.positions[9] = 0.25;
-    EXPECT_EQ(csv_row(sample), "0.500000,-3.141592653589793,,,,,,,,,0.25\n");
+    sample.faults[4] = "overheat;overload";
+    sample.neck_temperatures[1] = Temperatures{45, 92};
+    EXPECT_EQ(csv_row(sample),
+              "0.500000,-3.141592653589793,,,,,,,,,0.25,,,,,overheat;overload,,,,,,,,45,92,,\n");
 }
 
 TEST(SvgPlot, TicksAreRoundAndCoverTheRange) {
