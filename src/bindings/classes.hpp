@@ -1,4 +1,4 @@
-// The module's four classes. Each type object is created on first use and kept for the life of
+// The module's classes. Each type object is created on first use and kept for the life of
 // the process; each getter gives null with a Python error set if it cannot be created.
 #pragma once
 

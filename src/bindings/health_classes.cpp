@@ -113,14 +113,24 @@ PyGetSetDef neck_state_accessors[] = {
 
 // --- KestroDeviceHealth -------------------------------------------------------------------
 
+// Python's repr of a new object, or "?" when it cannot be made.
+std::string python_repr(PyRef object) {
+    const PyRef shown = PyRef::steal(object ? PyObject_Repr(object.get()) : nullptr);
+    const char* text = shown ? PyUnicode_AsUTF8(shown.get()) : nullptr;
+    if (text == nullptr) {
+        PyErr_Clear();
+        return "?";
+    }
+    return text;
+}
+
 std::string device_repr(const DeviceView& v) {
     const DeviceHealth& h = v.health;
-    const auto faults = controller::faults(v.device, h);
     return "KestroDeviceHealth(" + controller::device_label(v.device) + ": faults=" +
-           text::bracketed(faults, text::quoted) +
+           python_repr(PyRef::steal(string_list(controller::faults(v.device, h)))) +
            ", consecutive_failures=" + std::to_string(h.consecutive_failures) +
            ", last_answer=" + (h.last_answer ? text::fixed(*h.last_answer, 3) : "None") +
-           ", last_error=" + (h.last_error ? text::quoted(*h.last_error) : "None") + ")";
+           ", last_error=" + (h.last_error ? python_repr(PyRef::steal(text(*h.last_error))) : "None") + ")";
 }
 
 PyGetSetDef device_accessors[] = {

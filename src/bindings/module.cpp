@@ -1,5 +1,5 @@
 // The module's entry point: one interpreter per process, one module object per process, the
-// log bridge, the exit hook and the four classes.
+// log bridge, the exit hook and the classes.
 #include <Python.h>
 #include <structmember.h>
 
