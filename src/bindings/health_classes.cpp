@@ -74,14 +74,7 @@ PyObject* optional_float(const std::optional<double>& value) {
 }
 
 PyObject* string_list(const std::vector<std::string>& names) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(names.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        PyObject* item = text(names[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
-    }
-    return list.release();
+    return list_of(names, [](const std::string& name) { return text(name); });
 }
 
 // --- KestroNeckState ----------------------------------------------------------------------

@@ -40,16 +40,23 @@ inline PyObject* to_python(const std::string& text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
-// Arrays and lists of floats become a new list.
-inline PyObject* to_python(std::span<const double> values) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+// A new list of `convert(item)` (each a new reference, or null on failure) for every item.
+template <class Range, class Convert>
+PyObject* list_of(const Range& items, Convert convert) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(std::ranges::size(items))));
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = PyFloat_FromDouble(values[i]);
+    Py_ssize_t at = 0;
+    for (const auto& value : items) {
+        PyObject* item = convert(value);
         if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
+        PyList_SET_ITEM(list.get(), at++, item);  // steals `item`
     }
     return list.release();
+}
+
+// Arrays and lists of floats become a new list.
+inline PyObject* to_python(std::span<const double> values) {
+    return list_of(values, PyFloat_FromDouble);
 }
 
 template <std::size_t N>
@@ -78,15 +85,7 @@ PyObject* to_python(const controller::TorsoHealth& health);
 template <class Range>
     requires std::same_as<std::ranges::range_value_t<Range>, controller::NeckState>
 PyObject* to_python(const Range& states) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(std::ranges::size(states))));
-    if (!list) return nullptr;
-    Py_ssize_t at = 0;
-    for (const controller::NeckState& state : states) {
-        PyObject* item = to_python(state);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), at++, item);  // steals `item`
-    }
-    return list.release();
+    return list_of(states, [](const controller::NeckState& state) { return to_python(state); });
 }
 
 template <class T>
