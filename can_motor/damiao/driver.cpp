@@ -114,7 +114,8 @@ Result<MitState, Error> Damiao::cmd_at_arbitration(
 Result<RegisterValue, Error> Damiao::read_register(CanTransport& can, std::uint8_t reg) const {
     const RegisterInfo* info = lookup(reg);
     if (info == nullptr) return fail(Error::UnknownRegister{reg});
-    KESTRO_TRY(send_register_frame(can, REGISTER_READ, reg, 0));
+    KESTRO_TRY(can.send_expecting_reply(
+        classic_frame(SERVICE_ID, service_payload(can_id_, REGISTER_READ, reg, 0))));
     KESTRO_TRY_ASSIGN(const CanFrame reply,
                       can.recv_matching(Deadline(timeout_), [this, reg](const CanFrame& frame) {
                           return is_register_reply(frame, can_id_, reg);
@@ -130,7 +131,9 @@ Result<void, Error> Damiao::write_register(CanTransport& can, std::uint8_t reg,
     if (value.type() != info->value_type) {
         return fail(Error::TypeMismatch{reg, info->value_type, value.type()});
     }
-    return send_register_frame(can, REGISTER_WRITE, reg, value.bits());
+    KESTRO_TRY(can.send(
+        classic_frame(SERVICE_ID, service_payload(can_id_, REGISTER_WRITE, reg, value.bits()))));
+    return {};
 }
 
 Result<void, Error> Damiao::ensure_control_mode(CanTransport& can, std::uint8_t mode) const {
@@ -150,13 +153,6 @@ Result<std::uint32_t, Error> Damiao::read_control_mode(CanTransport& can) const 
         return fail(Error::TypeMismatch{CTRL_MODE, RegisterType::Uint32, RegisterType::Float});
     }
     return *mode;
-}
-
-Result<void, Error> Damiao::send_register_frame(CanTransport& can, std::uint8_t operation,
-                                                std::uint8_t reg, std::uint32_t value) const {
-    KESTRO_TRY(
-        can.send(classic_frame(SERVICE_ID, service_payload(can_id_, operation, reg, value))));
-    return {};
 }
 
 }  // namespace kestro::can_motor::damiao

@@ -68,9 +68,6 @@ private:
         : timeout_(timeout), limits_(limits), can_id_(can_id), master_id_(master_id) {}
 
     Result<std::uint32_t, Error> read_control_mode(CanTransport& can) const;
-    Result<void, Error> send_register_frame(CanTransport& can, std::uint8_t operation,
-                                            std::uint8_t reg, std::uint32_t value) const;
-
     std::chrono::nanoseconds timeout_;
     MitLimits limits_;
     std::uint16_t can_id_;

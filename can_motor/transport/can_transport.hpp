@@ -27,22 +27,39 @@ public:
     Result<CanFrame, CanError> request(const CanFrame& frame, const CanId& expect,
                                        std::chrono::nanoseconds timeout);
 
+    // Sends a frame whose answer will be waited for, once what an earlier timed-out wait may
+    // have left behind is gone (drain_stale).
+    Result<void, CanError> send_expecting_reply(const CanFrame& frame);
+
     // Receives until `accept(frame)` holds, discarding every other frame; `Timeout` once the
     // deadline has passed.
     template <class Accept>
     Result<CanFrame, CanError> recv_matching(const Deadline& deadline, Accept&& accept);
 
+    // After a wait timed out, its answer may still come, and it would look just like the
+    // answer to the next request. So the next request first discards every frame that is
+    // queued or arrives within one more wait's length after the time-out. Without a time-out
+    // since the last drain this does nothing: no system call on the happy path.
+    Result<void, CanError> drain_stale();
+
 protected:
     CanTransport() = default;
     CanTransport(const CanTransport&) = default;
     CanTransport& operator=(const CanTransport&) = default;
+
+private:
+    // Until when a late answer is waited for and discarded; none after a drain.
+    std::optional<Deadline> stale_window_;
 };
 
 template <class Accept>
 Result<CanFrame, CanError> CanTransport::recv_matching(const Deadline& deadline, Accept&& accept) {
     for (;;) {
         std::optional<std::chrono::nanoseconds> left = deadline.remaining();
-        if (!left) return fail(CanError::timeout());
+        if (!left) {
+            stale_window_.emplace(deadline.elapsed());
+            return fail(CanError::timeout());
+        }
         Result<CanFrame, CanError> frame = recv(*left);
         // The kernel counts receive time-outs in scheduler ticks and may give up to a tick
         // early; only the deadline decides that the wait is over.

@@ -97,12 +97,22 @@ Result<void, CanError> SocketCanTransport::send(const CanFrame& frame) {
 }
 
 Result<CanFrame, CanError> SocketCanTransport::recv(std::optional<nanoseconds> timeout) {
-    const timeval limit = receive_timeout(timeout);
-    if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
-        return fail(last_os_error());
-    }
+    std::optional<Deadline> deadline;
+    if (timeout) deadline.emplace(*timeout);
     std::array<std::uint8_t, frame_record::FD_SIZE> buffer;
-    const ssize_t received = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
+    ssize_t received = -1;
+    for (;;) {
+        std::optional<nanoseconds> left = timeout;
+        // A signal must neither end the wait early nor stretch it: the time left is recomputed.
+        if (deadline) left = deadline->remaining().value_or(nanoseconds(0));
+        const timeval limit = receive_timeout(left);
+        if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+            return fail(last_os_error());
+        }
+        received = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
+        if (received >= 0 || errno != EINTR) break;
+        if (deadline && deadline->expired()) return fail(CanError::timeout());
+    }
     if (received < 0) {
         IoError error = IoError::from_errno(errno);
         if (error.kind() == IoErrorKind::WouldBlock || error.kind() == IoErrorKind::TimedOut) {

@@ -92,6 +92,9 @@ template <class T>
 PyObject* to_python(const controller::Outcome<T>& outcome) {
     if (!outcome) {
         if (outcome.error().is_interrupted()) return raise_interrupted();
+        // A signal that came during the operation (Ctrl-C in a bus wait) outranks its failure,
+        // which it may have caused: its handler's exception is raised instead.
+        if (PyErr_CheckSignals() < 0) return nullptr;
         if (outcome.error().is_invalid_argument()) {
             return raise(PyExc_ValueError, outcome.error().message());
         }

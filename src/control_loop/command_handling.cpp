@@ -27,6 +27,7 @@ struct Handler {
     KestroMotorController& c;
     TorqueCell& last_torque;
     std::uint64_t allowed_retries;
+    const CancelToken& stopping;
 
     Outcome<void> operator()(cmd::SetAllGoalPositions& p) {
         return c.set_all_goal_positions(servo_positions(p.positions));
@@ -63,7 +64,7 @@ struct Handler {
     Outcome<void> operator()(cmd::ReadRawBytes& p) {
         KESTRO_TRY_ASSIGN(auto bytes,
                           with_retry([&] { return c.read_raw_bytes(p.id, p.address, p.length); },
-                                     allowed_retries));
+                                     allowed_retries, stopping));
         // A requester that already gave up is no failure of the read.
         (void)p.reply.send(std::move(bytes));
         return {};
@@ -90,10 +91,11 @@ struct Handler {
 }  // namespace
 
 Outcome<void> handle_commands(KestroMotorController& controller, TorqueCell& last_torque,
-                              MotorCommand command, std::uint64_t allowed_retries) {
+                              MotorCommand command, std::uint64_t allowed_retries,
+                              const CancelToken& stopping) {
     // `command` is owned here, so a reply sender it carries goes when this returns: a
     // requester still waiting then sees the closed channel instead of waiting on.
-    return std::visit(Handler{controller, last_torque, allowed_retries}, command);
+    return std::visit(Handler{controller, last_torque, allowed_retries, stopping}, command);
 }
 
 }  // namespace kestro::control_loop

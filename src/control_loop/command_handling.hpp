@@ -13,8 +13,10 @@ namespace kestro::control_loop {
 // Success or the failing operation's error, which the loop drops: callers learn of failures
 // only through a reply that never comes. Torque commands record their outcome in
 // `last_torque`; request commands answer on their reply channel, or drop it unsent on failure.
+// `stopping` ends retries at once: a loop being closed does not retry.
 controller::Outcome<void> handle_commands(controller::KestroMotorController& controller,
                                           TorqueCell& last_torque, MotorCommand command,
-                                          std::uint64_t allowed_retries);
+                                          std::uint64_t allowed_retries,
+                                          const CancelToken& stopping = {});
 
 }  // namespace kestro::control_loop

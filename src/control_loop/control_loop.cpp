@@ -46,6 +46,12 @@ KestroControlLoop::KestroControlLoop(Sender<MotorCommand> command_tx,
       motor_name_id_(std::move(motor_name_id)) {}
 
 KestroControlLoop::~KestroControlLoop() {
+    if (in_forked_child()) {
+        // The thread handle names the parent's thread: joining or detaching it here would act
+        // on memory the child's own threads may reuse. It is left alone, for good.
+        thread_handle_.with_lock([](ThreadSlot& slot) { (void)new std::thread(std::move(slot.thread)); });
+        return;
+    }
     (void)close();  // without a cancel check, close cannot fail
     // Released on its own thread (by a log handler's last reference), the loop cannot be
     // waited for: the thread, already asked to stop, ends by itself.
@@ -134,6 +140,7 @@ Result<ClearedStates, WaitFailure> KestroControlLoop::clear_neck_faults(
 }
 
 Result<void, WaitFailure> KestroControlLoop::close(const CancelToken& cancel) {
+    if (in_forked_child()) return {};  // nothing of the loop runs here
     cells_->stop_flag.store(true);
     command_tx_.wake_receiver();
     if (on_loop_thread()) return {};

@@ -3,6 +3,8 @@
 // commands. Callers queue commands, query the last published values and close the loop.
 #pragma once
 
+#include <unistd.h>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -86,6 +88,9 @@ public:
 
     // True on the loop's own thread, where nothing may wait for that thread.
     bool on_loop_thread() const;
+    // True in a child process forked while the loop ran: the child has the loop's memory but
+    // not its thread, so it must neither signal nor wait for that thread, nor touch its buses.
+    bool in_forked_child() const { return ::getpid() != owner_pid_; }
 
 private:
     friend struct ControlLoopTestAccess;
@@ -109,6 +114,7 @@ private:
     std::shared_ptr<LoopCells> cells_;
     std::unordered_map<std::string, std::uint8_t> motor_name_id_;
     SharedCell<ThreadSlot> thread_handle_{ThreadSlot{}};
+    const pid_t owner_pid_ = ::getpid();
 };
 
 }  // namespace kestro::control_loop

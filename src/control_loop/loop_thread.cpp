@@ -86,7 +86,7 @@ private:
             stats->with_healthy_lock([&](StatsStore& s) { s.add_period(period); });
             last_tick_ = now;
         }
-        auto reading = read_pos(task_.controller, task_.allowed_retries);
+        auto reading = read_pos(task_.controller, task_.allowed_retries, stopping_);
         if (!reading) ++failed_ticks_;
         task_.cells->last_position.with_healthy_lock([&](auto& value) { value = std::move(reading); });
         if (task_.cells->last_stats) record_read(now);
@@ -132,7 +132,7 @@ private:
 
     bool handle(MotorCommand command) {
         return handle_commands(task_.controller, task_.cells->last_torque, std::move(command),
-                               task_.allowed_retries)
+                               task_.allowed_retries, stopping_)
             .has_value();
     }
 
@@ -142,6 +142,9 @@ private:
     }
 
     LoopTask& task_;
+    // Asks retries and their pauses to stop once `close` has been called, so that closing
+    // takes one bus exchange at most, whatever the retry limit.
+    const CancelToken stopping_{[cells = task_.cells.get()] { return cells->stop_flag.load(); }};
     const Clock::time_point start_;
     Clock::time_point next_tick_ = start_;  // the first tick is due at once
     std::uint64_t ticks_ = 0;
