@@ -11,7 +11,13 @@
 //                                       included: every frame on the simulated bus arrives);
 //   close(fd)                           forgets the socket.
 // send, recv and SO_RCVTIMEO then work natively: the simulator speaks the kernel's 16- and
-// 72-byte frame records, one per message. Everything else passes through untouched; a stand-in
+// 72-byte frame records, one per message. The simulator can also take the interface down or
+// unplug it. It says so in a symbolic link at <socket path>.state, pointing at "down" or
+// "unplugged" (none while up), which the library reads at each call: then if_nametoindex (when
+// unplugged), bind, send and recv fail with ENODEV or ENETDOWN as a real interface's do. An
+// unplugged interface's connections are closed, and the end of one reads as ENODEV for good,
+// as a socket bound to a vanished interface does; a 1-byte record on a connection only wakes a
+// waiting recv to look at the state again. Everything else passes through untouched; a stand-in
 // bound to any other address fails with the error its socket() call met, so code using another
 // interface sees what it would see without this library.
 //
@@ -47,6 +53,13 @@ std::atomic<int> g_state[TRACKED_FDS];
 bool g_active = false;
 char g_ifname[IFNAMSIZ];
 sockaddr_un g_simulator{};
+char g_state_path[sizeof g_simulator.sun_path + 8];
+
+// The simulator's state link and the words it may hold; a record this long wakes a recv.
+constexpr const char* STATE_SUFFIX = ".state";
+constexpr const char* STATE_DOWN = "down";
+constexpr const char* STATE_UNPLUGGED = "unplugged";
+constexpr ssize_t WAKE_SIZE = 1;
 
 // The definitions this library hides, each looked up on first use: at the latest by
 // configure(), so that later calls never enter the dynamic linker.
@@ -55,6 +68,8 @@ std::atomic<decltype(&::bind)> g_bind{nullptr};
 std::atomic<decltype(&::setsockopt)> g_setsockopt{nullptr};
 std::atomic<decltype(&::close)> g_close{nullptr};
 std::atomic<decltype(&::if_nametoindex)> g_if_nametoindex{nullptr};
+std::atomic<decltype(&::send)> g_send{nullptr};
+std::atomic<decltype(&::recv)> g_recv{nullptr};
 
 template <class F>
 F* next(std::atomic<F*>& slot, const char* name) {
@@ -93,6 +108,19 @@ int socket_domain(int fd) {
 int verified_state(int fd) {
     const int s = state(fd);
     return s != NOT_OURS && socket_domain(fd) == AF_UNIX ? s : NOT_OURS;
+}
+
+// 0 while the simulated interface is up, else the errno its calls fail with. Leaves errno.
+int interface_error() {
+    const int saved = errno;
+    char word[16];
+    const ssize_t length = readlink(g_state_path, word, sizeof word - 1);
+    errno = saved;
+    if (length <= 0) return 0;
+    word[length] = '\0';
+    if (std::strcmp(word, STATE_DOWN) == 0) return ENETDOWN;
+    if (std::strcmp(word, STATE_UNPLUGGED) == 0) return ENODEV;
+    return 0;
 }
 
 bool is_can_raw(int domain, int type, int protocol) {
@@ -135,6 +163,8 @@ __attribute__((constructor)) void configure() {
     next(g_setsockopt, "setsockopt");
     next(g_close, "close");
     next(g_if_nametoindex, "if_nametoindex");
+    next(g_send, "send");
+    next(g_recv, "recv");
 
     const char* setting = std::getenv("KESTRO_CAN_PRELOAD");
     if (setting == nullptr) return;
@@ -153,6 +183,8 @@ __attribute__((constructor)) void configure() {
     g_ifname[name_length] = '\0';
     g_simulator.sun_family = AF_UNIX;
     std::strcpy(g_simulator.sun_path, path);
+    std::strcpy(g_state_path, path);
+    std::strcat(g_state_path, STATE_SUFFIX);
     g_active = true;
 }
 
@@ -161,7 +193,14 @@ __attribute__((constructor)) void configure() {
 extern "C" {
 
 __attribute__((visibility("default"))) unsigned if_nametoindex(const char* name) noexcept {
-    if (g_active && name != nullptr && std::strcmp(name, g_ifname) == 0) return SIMULATED_INDEX;
+    if (g_active && name != nullptr && std::strcmp(name, g_ifname) == 0) {
+        // A down interface still has its index; an unplugged one has none.
+        if (interface_error() == ENODEV) {
+            errno = ENODEV;
+            return 0;
+        }
+        return SIMULATED_INDEX;
+    }
     return next(g_if_nametoindex, "if_nametoindex")(name);
 }
 
@@ -189,6 +228,10 @@ __attribute__((visibility("default"))) int bind(int fd, const sockaddr* address,
     const int s = g_active ? verified_state(fd) : NOT_OURS;
     if (g_active && names_simulated_bus(address, length) &&
         (s < 0 || socket_domain(fd) == AF_CAN)) {
+        if (const int error = interface_error(); error != 0) {
+            errno = error;
+            return -1;
+        }
         return connect_to_simulator(fd);
     }
     if (s < 0) {
@@ -202,6 +245,44 @@ __attribute__((visibility("default"))) int setsockopt(int fd, int level, int opt
                                                       const void* value, socklen_t length) noexcept {
     if (level == SOL_CAN_RAW && g_active && verified_state(fd) != NOT_OURS) return 0;
     return next(g_setsockopt, "setsockopt")(fd, level, option, value, length);
+}
+
+__attribute__((visibility("default"))) ssize_t send(int fd, const void* buffer, size_t length,
+                                                    int flags) {
+    const auto real_send = next(g_send, "send");
+    if (state(fd) != CONNECTED) return real_send(fd, buffer, length, flags);
+    if (const int error = interface_error(); error != 0 && verified_state(fd) == CONNECTED) {
+        errno = error;
+        return -1;
+    }
+    const ssize_t sent = real_send(fd, buffer, length, flags);
+    if (sent < 0 && (errno == EPIPE || errno == ECONNRESET) && verified_state(fd) == CONNECTED) {
+        errno = ENODEV;  // the simulator closed the connection: the interface went away
+    }
+    return sent;
+}
+
+__attribute__((visibility("default"))) ssize_t recv(int fd, void* buffer, size_t length,
+                                                    int flags) {
+    const auto real_recv = next(g_recv, "recv");
+    if (state(fd) != CONNECTED) return real_recv(fd, buffer, length, flags);
+    for (;;) {
+        if (const int error = interface_error(); error != 0 && verified_state(fd) == CONNECTED) {
+            errno = error;
+            return -1;
+        }
+        const ssize_t got = real_recv(fd, buffer, length, flags);
+        if (got == 0 && length > 0 && verified_state(fd) == CONNECTED) {
+            errno = ENODEV;  // the end of the connection: the interface went away
+            return -1;
+        }
+        if (got != WAKE_SIZE || verified_state(fd) != CONNECTED) return got;
+        // A wake record: gone from the queue, then the state is looked at again.
+        if ((flags & MSG_PEEK) != 0) {
+            char wake;
+            real_recv(fd, &wake, 1, MSG_DONTWAIT);
+        }
+    }
 }
 
 __attribute__((visibility("default"))) int close(int fd) {

@@ -36,6 +36,11 @@ DamiaoBusModel::Reply DamiaoBusModel::handle(const BusFrame& frame, Clock::time_
     return reply;
 }
 
+void DamiaoBusModel::tick(Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    for (auto& [can_id, motor] : motors_) motor.watch_timeout(now);
+}
+
 SimDamiaoMotor* DamiaoBusModel::addressed(const BusFrame& frame) {
     if (frame.extended || frame.fd) return nullptr;
     if (frame.id == SERVICE_ID) {

@@ -34,6 +34,9 @@ public:
     // The addressed motor's answer, preceded by the foreign frames asked for; nothing for a
     // frame no motor takes (other identifiers, extended or FD frames, silent motors).
     Reply handle(const BusFrame& frame, Clock::time_point now);
+    // Lets every motor's TIMEOUT watch run out by `now` with no frame arriving; a server calls it
+    // often (every millisecond) so that a motor drops out on time.
+    void tick(Clock::time_point now);
 
     // Knobs, by command id. An id the bus does not have throws std::out_of_range: it is a
     // mistake in the test, not a bus condition.

@@ -49,6 +49,7 @@ SimDamiaoMotor::SimDamiaoMotor(const DamiaoMotorConfig& config)
 std::optional<BusFrame> SimDamiaoMotor::on_command(const BusFrame& frame,
                                                    Clock::time_point now) {
     if (faults.silent || frame.data.size() != 8) return std::nullopt;
+    heard(now);
     advance(now);
     last_frame_ = frame;
     const std::uint32_t mode = (frame.id - config_.can_id) / 0x100 + 1;
@@ -71,6 +72,7 @@ std::optional<BusFrame> SimDamiaoMotor::on_command(const BusFrame& frame,
 std::optional<BusFrame> SimDamiaoMotor::on_service(const BusFrame& frame,
                                                    Clock::time_point now) {
     if (faults.silent || frame.data.size() != 8) return std::nullopt;
+    heard(now);
     advance(now);
     last_frame_ = frame;
     const std::uint8_t operation = frame.data[2];
@@ -127,6 +129,18 @@ void SimDamiaoMotor::raise_fault(std::uint8_t code) {
 // A faulted motor cannot have been enabled since, so it is left disabled.
 void SimDamiaoMotor::clear_fault() { fault_.reset(); }
 
+// Only an enabled motor watches: a disabled one has no torque to drop, and a cleared one is
+// disabled until the next enable frame restarts the watch.
+void SimDamiaoMotor::watch_timeout(Clock::time_point now) {
+    const std::uint32_t steps = registers_.bits(damiao_reg::TIMEOUT).value_or(0);
+    if (!enabled_ || steps == 0 || !last_heard_) return;
+    const Clock::time_point deadline = *last_heard_ + damiao_reg::TIMEOUT_UNIT * steps;
+    if (now < deadline) return;
+    // The shaft was driven until the deadline, however late the check comes.
+    advance(deadline);
+    raise_fault(COMMUNICATION_LOST);
+}
+
 void SimDamiaoMotor::set_temperatures(std::uint8_t driver, std::uint8_t motor) {
     // Kept in the temperature registers, so that reading them agrees with the feedback.
     registers_.store_float(damiao_reg::Tpcb, driver);
@@ -148,6 +162,12 @@ std::uint8_t SimDamiaoMotor::status() const {
 
 std::uint32_t SimDamiaoMotor::control_mode() const {
     return registers_.bits(damiao_reg::CTRL_MODE).value_or(0);
+}
+
+// A frame that comes after the deadline finds the motor already dropped out.
+void SimDamiaoMotor::heard(Clock::time_point now) {
+    watch_timeout(now);
+    last_heard_ = now;
 }
 
 void SimDamiaoMotor::advance(Clock::time_point now) {

@@ -75,6 +75,12 @@ public:
     static constexpr std::uint8_t FIRST_FAULT_CODE = 8;
     static constexpr std::uint8_t LAST_FAULT_CODE = 15;
     void raise_fault(std::uint8_t code);
+    // The state a motor with a non-zero TIMEOUT register falls into when, while enabled, no
+    // frame addressed to it arrives for that long.
+    static constexpr std::uint8_t COMMUNICATION_LOST = 0x0D;
+    // Raises COMMUNICATION_LOST once the TIMEOUT watch has run out by `now`. Frames check it on
+    // arrival; a caller ticks it so that the motor also drops out when nothing arrives at all.
+    void watch_timeout(Clock::time_point now);
     void clear_fault();
     // The driver (MOS) and motor coil temperatures (°C) it measures and reports.
     void set_temperatures(std::uint8_t driver, std::uint8_t motor);
@@ -85,6 +91,8 @@ private:
     std::uint32_t control_mode() const;
     std::uint8_t status() const;
     void advance(Clock::time_point now);
+    // Checks the TIMEOUT watch, then restarts it: a frame addressed to the motor has arrived.
+    void heard(Clock::time_point now);
     void move(double seconds);
     bool accepts_write(std::uint8_t reg, std::uint32_t value) const;
     BusFrame feedback_frame() const;
@@ -104,6 +112,8 @@ private:
     std::optional<SimMitCommand> last_mit_;
     std::optional<BusFrame> last_frame_;
     std::optional<Clock::time_point> last_update_;
+    // When the last frame addressed to the motor arrived: the start of the TIMEOUT watch.
+    std::optional<Clock::time_point> last_heard_;
     unsigned register_reads_ = 0;
     unsigned register_writes_ = 0;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -11,6 +12,7 @@ namespace kestro::sim {
 namespace damiao_reg {
 inline constexpr std::uint8_t MST_ID = 7;
 inline constexpr std::uint8_t ESC_ID = 8;
+inline constexpr std::uint8_t TIMEOUT = 9;  // communication watch, in TIMEOUT_UNIT steps; 0 off
 inline constexpr std::uint8_t CTRL_MODE = 10;
 inline constexpr std::uint8_t PMAX = 21;
 inline constexpr std::uint8_t VMAX = 22;
@@ -19,6 +21,9 @@ inline constexpr std::uint8_t Tpcb = 61;
 inline constexpr std::uint8_t Tmtr = 62;
 inline constexpr std::uint8_t P_M = 80;
 inline constexpr std::uint8_t XOUT = 81;
+
+// One step of the TIMEOUT register.
+inline constexpr std::chrono::microseconds TIMEOUT_UNIT{50};
 }  // namespace damiao_reg
 
 class DamiaoRegisterFile {

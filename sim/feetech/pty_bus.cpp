@@ -37,9 +37,7 @@ private:
 
 }  // namespace
 
-Result<std::unique_ptr<FeetechPtyBus>, IoError> FeetechPtyBus::start(
-    std::span<const std::uint8_t> ids, std::optional<wire::SerialTiming> timing,
-    WireObserver observer) {
+Result<FeetechPtyBus::Terminal, IoError> FeetechPtyBus::open_terminal() {
     OwnedFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (master.get() < 0) return fail(IoError::from_errno(errno));
     if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) {
@@ -60,10 +58,16 @@ Result<std::unique_ptr<FeetechPtyBus>, IoError> FeetechPtyBus::start(
     if (tcgetattr(slave.get(), &settings) != 0) return fail(IoError::from_errno(errno));
     cfmakeraw(&settings);
     if (tcsetattr(slave.get(), TCSANOW, &settings) != 0) return fail(IoError::from_errno(errno));
+    return Terminal{master.release(), slave.release(), name.data()};
+}
 
-    return std::unique_ptr<FeetechPtyBus>(
-        new FeetechPtyBus(master.release(), slave.release(), name.data(), ids, timing,
-                          std::move(observer)));
+Result<std::unique_ptr<FeetechPtyBus>, IoError> FeetechPtyBus::start(
+    std::span<const std::uint8_t> ids, std::optional<wire::SerialTiming> timing,
+    WireObserver observer) {
+    KESTRO_TRY_ASSIGN(Terminal terminal, open_terminal());
+    return std::unique_ptr<FeetechPtyBus>(new FeetechPtyBus(
+        terminal.master_fd, terminal.slave_fd, std::move(terminal.slave_path), ids, timing,
+        std::move(observer)));
 }
 
 FeetechPtyBus::FeetechPtyBus(int master_fd, int slave_fd, std::string slave_path,
@@ -81,13 +85,39 @@ FeetechPtyBus::FeetechPtyBus(int master_fd, int slave_fd, std::string slave_path
 
 FeetechPtyBus::~FeetechPtyBus() {
     stop();
-    ::close(slave_fd_);
-    ::close(master_fd_);
+    close_terminal();
 }
 
 void FeetechPtyBus::stop() {
     stopping_ = true;
     if (thread_.joinable()) thread_.join();
+}
+
+void FeetechPtyBus::close_terminal() {
+    std::lock_guard lock(write_mutex_);
+    if (slave_fd_ >= 0) ::close(std::exchange(slave_fd_, -1));
+    if (master_fd_ >= 0) ::close(std::exchange(master_fd_, -1));
+}
+
+void FeetechPtyBus::unplug() {
+    if (master_fd_ < 0) return;
+    stop();
+    // With the master gone the kernel hangs up every opening of the slave and removes its path.
+    close_terminal();
+}
+
+Result<void, IoError> FeetechPtyBus::plug() {
+    if (master_fd_ >= 0) return {};
+    KESTRO_TRY_ASSIGN(Terminal terminal, open_terminal());
+    {
+        std::lock_guard lock(write_mutex_);
+        master_fd_ = terminal.master_fd;
+        slave_fd_ = terminal.slave_fd;
+    }
+    slave_path_ = std::move(terminal.slave_path);
+    stopping_ = false;
+    thread_ = std::thread([this] { serve(); });
+    return {};
 }
 
 void FeetechPtyBus::inject_stray_bytes(std::span<const std::uint8_t> bytes) {

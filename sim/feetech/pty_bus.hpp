@@ -52,7 +52,25 @@ public:
     // Stops serving and waits for the serving thread; the destructor does it too.
     void stop();
 
+    // Pulls the adapter out: the pseudo-terminal goes, so a client's open port reads the end of
+    // the file, fails writes with EIO and polls as hung up, and the slave path disappears.
+    // The servos keep their state. Nothing happens when already unplugged.
+    void unplug();
+    // Plugs an adapter in again: a new pseudo-terminal (slave_path() names it) in front of the
+    // same servos. Nothing happens when already plugged in.
+    Result<void, IoError> plug();
+    bool plugged() const { return master_fd_ >= 0; }
+
 private:
+    struct Terminal {
+        int master_fd;
+        int slave_fd;
+        std::string slave_path;
+    };
+    // A new raw pseudo-terminal, its master non-blocking and its slave held open.
+    static Result<Terminal, IoError> open_terminal();
+    void close_terminal();
+
     FeetechPtyBus(int master_fd, int slave_fd, std::string slave_path,
                   std::span<const std::uint8_t> ids, std::optional<wire::SerialTiming> timing,
                   WireObserver observer);
@@ -66,7 +84,7 @@ private:
 
     int master_fd_;
     // Held open so that the master never sees a hang-up while the port under test is closed.
-    int slave_fd_;
+    int slave_fd_;  // both -1 while unplugged
     std::string slave_path_;
     FeetechBusModel model_;
     std::optional<wire::SerialTiming> timing_;

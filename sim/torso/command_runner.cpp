@@ -16,6 +16,10 @@ std::string ok(std::optional<T> value) {
     return value ? "ok " + std::to_string(*value) : "error: no such servo";
 }
 
+std::string answer(const Result<void, std::string>& done) {
+    return done ? "ok" : "error: " + done.error();
+}
+
 // Stray bytes are plain line noise, like the bus's continuous noise: never a packet header.
 constexpr std::uint8_t STRAY_BYTE = 0xAA;
 
@@ -166,6 +170,15 @@ public:
         for (const auto& [name, count] : counts) answer += " " + name + "=" + std::to_string(count);
         return answer;
     }
+    std::string operator()(const Plug& c) {
+        if (c.bus == Bus::Serial && c.plugged) return answer(torso_.plug_serial());
+        if (c.bus == Bus::Serial) {
+            torso_.unplug_serial();
+            return "ok";
+        }
+        return answer(torso_.set_can_plugged(c.plugged));
+    }
+    std::string operator()(const CanLink& c) { return answer(torso_.set_can_up(c.up)); }
     std::string operator()(const Quit&) { return "ok"; }
 
 private:

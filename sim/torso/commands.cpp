@@ -197,6 +197,13 @@ Parsed<Command> stray(Words& words) {
     return Command(StrayBytes{*count});
 }
 
+Parsed<Command> plug(Words& words, bool plugged) {
+    const std::string_view bus = words.next();
+    if (bus == "serial") return Command(Plug{Bus::Serial, plugged});
+    if (bus == "can") return Command(Plug{Bus::Can, plugged});
+    return fail("serial or can expected, got " + quoted(bus));
+}
+
 }  // namespace
 
 Result<Command, std::string> parse(std::string_view line) {
@@ -216,6 +223,12 @@ Result<Command, std::string> parse(std::string_view line) {
         const std::string_view option = words.next();
         parsed = option.empty() || option == "clear" ? Parsed<Command>(Requests{!option.empty()})
                                                      : fail("clear expected, got " + quoted(option));
+    } else if (verb == "unplug" || verb == "plug") {
+        parsed = plug(words, verb == "plug");
+    } else if (verb == "can") {
+        const std::string_view state = words.next();
+        parsed = state == "up" || state == "down" ? Parsed<Command>(CanLink{state == "up"})
+                                                  : fail("up or down expected, got " + quoted(state));
     } else if (verb == "quit") {
         parsed = Command(Quit{});
     }

@@ -133,6 +133,18 @@ struct Requests {
     bool clear;
     bool operator==(const Requests&) const = default;
 };
+enum class Bus { Serial, Can };
+// The bus's adapter pulled out (plugged false) or put back.
+struct Plug {
+    Bus bus;
+    bool plugged;
+    bool operator==(const Plug&) const = default;
+};
+// The CAN interface set down or up, as "ip link set" does.
+struct CanLink {
+    bool up;
+    bool operator==(const CanLink&) const = default;
+};
 struct Quit {
     bool operator==(const Quit&) const = default;
 };
@@ -142,7 +154,7 @@ using Command =
                  ServoBrownout, RegisterWrite, RegisterRead, ServoQuery, ServoPlace, StrayBytes,
                  ContinuousStray, MotorFaultSwitch, MotorDelay, MotorFaultCode,
                  MotorTemperatures, MotorPlace, MotorState, ForeignFrames, ServoWrites,
-                 Requests, Quit>;
+                 Requests, Plug, CanLink, Quit>;
 
 // The command on `line`, or why it is none (the text of the "error:" answer).
 Result<Command, std::string> parse(std::string_view line);

@@ -88,6 +88,22 @@ void link_path(const std::string& target, const std::string& path) {
     if (::symlink(target.c_str(), path.c_str()) != 0) refuse(path);
 }
 
+void remove_link(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) ::unlink(path.c_str());
+}
+
+void publish_can_state(const std::string& path, const std::string& word) {
+    if (word.empty()) {
+        remove_link(path);
+        return;
+    }
+    const std::string fresh = path + ".new";
+    ::unlink(fresh.c_str());
+    if (::symlink(word.c_str(), fresh.c_str()) != 0) refuse(fresh);
+    if (::rename(fresh.c_str(), path.c_str()) != 0) refuse(path);
+}
+
 RemoveAtExit::~RemoveAtExit() {
     struct stat status {};
     if (::lstat(path_.c_str(), &status) == 0 && (status.st_mode & S_IFMT) == type_) {

@@ -5,6 +5,9 @@
 // every other party, and what the motors answer reaches all of them.
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -28,6 +31,15 @@ public:
     // Stops serving and closes every connection.
     ~NeckBusServer();
 
+    // The interface as the unix socket's clients find it. Down, the bus carries nothing (the
+    // CAN socket's parties too) and each connection gets one WAKE_RECORD, so that a client
+    // waiting in recv looks at the interface again. Unplugged, every connection is closed, and
+    // so is each new one at once; plugged again, new connections work, closed ones stay closed.
+    enum class Link { Up, Down, Unplugged };
+    static constexpr std::uint8_t WAKE_RECORD = 0;  // a 1-byte record, unlike any frame record
+    // Returns once the serving thread has put `link` in place.
+    void set_link(Link link);
+
 private:
     struct Party {
         UniqueFd fd;
@@ -35,6 +47,10 @@ private:
     };
 
     void serve();
+    // Runs the motors' TIMEOUT watch every TICK_INTERVAL, whatever the bus carries.
+    void tick();
+    // Puts the link last asked for by set_link in place (serving thread).
+    void apply_link();
     void accept_client();
     // Reads one record from party `index`; false once that client has hung up.
     bool receive(std::size_t index);
@@ -50,7 +66,16 @@ private:
     std::optional<wire::CanBusClock> wire_;  // only the serving thread touches it
     StopEvent stop_;
     std::vector<Party> parties_;  // only the serving thread touches it once started
+    Link link_ = Link::Up;        // only the serving thread touches it
+    UniqueFd link_changed_;       // an eventfd: set_link wakes the serving thread
+    std::mutex link_mutex_;
+    std::condition_variable link_applied_;
+    Link requested_link_ = Link::Up;
+    unsigned link_requests_ = 0;
+    unsigned link_requests_applied_ = 0;
+    bool serving_ = true;
     std::thread thread_;
+    std::thread ticker_;
 };
 
 }  // namespace kestro::sim::torso

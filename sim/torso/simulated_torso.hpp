@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "common/result.hpp"
+
 #include "sim/damiao/damiao_bus_model.hpp"
 #include "sim/feetech/pty_bus.hpp"
 #include "sim/torso/endpoints.hpp"
@@ -40,7 +42,24 @@ public:
     SupplyRamp& supply() { return supply_; }
     DamiaoBusModel& neck() { return neck_; }
 
+    // The serial adapter pulled out and plugged in again (see FeetechPtyBus::unplug): the
+    // --serial-link goes with the device and comes back pointing at the new one. Each does
+    // nothing when already so.
+    void unplug_serial();
+    Result<void, std::string> plug_serial();
+    // The CAN interface of --can-socket clients. Plugged in again it comes back up; down and
+    // up need it plugged in. Each does nothing when already so; an error names what is wrong.
+    Result<void, std::string> set_can_plugged(bool plugged);
+    Result<void, std::string> set_can_up(bool up);
+
 private:
+    void set_can_link(NeckBusServer::Link link);
+
+    Trace& trace_;
+    bool relay_serial_ = false;  // --trace without --wire-timing: a relay logs the serial line
+    std::optional<std::string> serial_link_path_;
+    std::optional<std::string> can_state_path_;  // with --can-socket only
+    NeckBusServer::Link can_link_ = NeckBusServer::Link::Up;
     // Declared in the order of building; destruction stops the servers before the models.
     std::unique_ptr<FeetechPtyBus> servo_bus_;
     DamiaoBusModel neck_;
@@ -48,6 +67,7 @@ private:
     std::unique_ptr<SerialTraceRelay> trace_relay_;
     std::optional<RemoveAtExit> serial_link_;
     std::optional<RemoveAtExit> can_socket_file_;
+    std::optional<RemoveAtExit> can_state_file_;
     std::unique_ptr<NeckBusServer> neck_server_;
 };
 

@@ -163,5 +163,49 @@ TEST_F(SimModelTest, TemperaturesGoInBytesSixAndSeven) {
     EXPECT_EQ(state_at(0ms).temp_motor, 255);
 }
 
+TEST_F(SimModelTest, TimeoutDropsAnEnabledMotorThatHearsNothingForThatLong) {
+    using std::chrono::microseconds;
+    // TIMEOUT 200 × 50 µs = 10 ms.
+    const BusFrame write_timeout = standard(0x7FF, {0x01, 0x00, 0x55, 0x09, 200, 0, 0, 0});
+    EXPECT_EQ(send(write_timeout, 0ms), standard(0x001, write_timeout.data));
+    model.tick(start + 50ms);
+    EXPECT_EQ(model.snapshot(1).status, 0) << "a disabled motor has nothing to drop";
+
+    const MitCommand toward_one{1.0f, 0.0f, 5.0f, 1.0f, 0.0f};
+    send(standard(0x001, ENABLE_PAYLOAD), 100ms);
+    send(mit(toward_one), 100ms);
+    // Frames to another motor do not keep this one alive.
+    send(standard(0x7FF, {0x02, 0x00, 0xCC, 0, 0, 0, 0, 0}), 105ms);
+    model.tick(start + 110ms - microseconds(1));
+    EXPECT_EQ(model.snapshot(1).status, 1);
+    model.tick(start + 110ms);
+    EXPECT_EQ(model.snapshot(1).status, SimDamiaoMotor::COMMUNICATION_LOST);
+    EXPECT_FALSE(model.snapshot(1).enabled);
+
+    // Driven until the deadline, then no more: where a motor without the watch is at 110 ms.
+    DamiaoBusModel reference{neck_motor_configs()};
+    reference.handle(standard(0x001, ENABLE_PAYLOAD), start + 100ms);
+    reference.handle(mit(toward_one), start + 100ms);
+    reference.tick(start + 110ms);
+    const float at_deadline = decode_state(
+        YAW_LIMITS, reference.handle(standard(0x7FF, {0x01, 0x00, 0xCC, 0, 0, 0, 0, 0}),
+                                     start + 110ms).frames.back().data)->position;
+    EXPECT_GT(at_deadline, 0.01f);
+    EXPECT_NEAR(position_at(500ms), at_deadline, 1e-4f);
+    EXPECT_EQ(status_after(ENABLE_PAYLOAD, 500ms), SimDamiaoMotor::COMMUNICATION_LOST);
+
+    // Cleared like any fault; frames in time keep it enabled; a late frame finds it dropped,
+    // even without a tick in between.
+    EXPECT_EQ(status_after(CLEAR_ERROR_PAYLOAD, 600ms), 0);
+    EXPECT_EQ(status_after(ENABLE_PAYLOAD, 600ms), 1);
+    for (auto at = 609ms; at < 700ms; at += 9ms) {
+        model.tick(start + at);
+        EXPECT_EQ(state_at(at).status, 1) << at.count();
+    }
+    EXPECT_EQ(state_at(720ms).status, SimDamiaoMotor::COMMUNICATION_LOST);
+    model.set_fault(1, std::nullopt);
+    EXPECT_EQ(model.snapshot(1).status, 0) << "fault off clears it too";
+}
+
 }  // namespace
 }  // namespace kestro::sim

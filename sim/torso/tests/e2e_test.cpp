@@ -2,7 +2,11 @@
 // process, over the simulator's pseudo-terminal and, for the neck, through the preload library
 // (this test runs with LD_PRELOAD and KESTRO_CAN_PRELOAD set), exactly as a robot developer's
 // code would run on a machine without CAN.
+#include <fcntl.h>
+#include <net/if.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "can_motor/transport/socketcan_backend.hpp"
 #include "sim/torso/tests/sim_process.hpp"
 #include "src/controller/controller.hpp"
 
@@ -24,6 +29,36 @@ using testing::SimProcess;
 using Clock = std::chrono::steady_clock;
 
 constexpr double TWO_PI = 2 * std::numbers::pi;
+
+using can_motor::CanError;
+using can_motor::CanFrame;
+using can_motor::CanId;
+using can_motor::SocketCanTransport;
+
+// A status request to neck motor 1, which answers from feedback id 1.
+const CanFrame STATUS_REQUEST{CanId::standard(0x7FF), {0x01, 0x00, 0xCC, 0, 0, 0, 0, 0}, false,
+                              false};
+
+// The text of the error a CAN call that failed with `error` gives.
+std::string os_error(int error) {
+    return CanError::backend(IoError::from_errno(error)).to_string();
+}
+
+template <class T>
+std::string error_of(const Result<T, CanError>& result) {
+    return result ? "success" : result.error().to_string();
+}
+
+// Whether motor 1 answers a status request on `bus` within a second.
+bool answered(SocketCanTransport& bus) {
+    if (!bus.send(STATUS_REQUEST)) return false;
+    const auto deadline = Clock::now() + 1s;
+    while (Clock::now() < deadline) {
+        const auto frame = bus.recv(100ms);
+        if (frame && frame->id == CanId::standard(0x001)) return true;
+    }
+    return false;
+}
 
 // Counts a servo reports for `radians` (2048 = 0 rad, 4096 per turn).
 double counts(double radians) { return 2048 + radians * 4096 / TWO_PI; }
@@ -249,6 +284,112 @@ TEST_F(TorsoE2e, ArmHomeCalibrationSurvivesAReboot) {
     ASSERT_FALSE(silent);
     EXPECT_EQ(silent.error().message(),
               "Some motors did not respond after reboot ([\"nose_top\"] - ids: [5])");
+}
+
+TEST_F(TorsoE2e, SerialAdapterPulledOutFailsTheOpenPortAndComesBackWithTheSameServos) {
+    const std::string link = testing::preload_setting().socket_path + ".replug";
+    ASSERT_NO_FATAL_FAILURE(start({"--serial-link", link}));
+    controller_.reset();  // the port is opened by hand below, to see each call's error
+    EXPECT_EQ(command("servo 2 place 3000"), "ok");
+    EXPECT_EQ(command("servo 2 set 7 3"), "ok");  // a return delay, to see the registers kept
+    const int port = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(port, 0);
+
+    EXPECT_EQ(command("unplug serial"), "ok");
+    EXPECT_EQ(command("unplug serial"), "ok") << "already out";
+    const std::uint8_t ping[] = {0xFF, 0xFF, 0x01, 0x02, 0x01, 0xFB};
+    errno = 0;
+    EXPECT_EQ(::write(port, ping, sizeof ping), -1);
+    EXPECT_EQ(errno, EIO);
+    pollfd hung{port, POLLIN, 0};
+    EXPECT_EQ(::poll(&hung, 1, 0), 1);
+    EXPECT_NE(hung.revents & POLLHUP, 0);
+    std::uint8_t byte;
+    EXPECT_EQ(::read(port, &byte, 1), 0);
+    ::close(port);
+    errno = 0;
+    EXPECT_EQ(::open(link.c_str(), O_RDWR | O_NOCTTY), -1);
+    EXPECT_EQ(errno, ENOENT) << "the link has gone with the device";
+
+    EXPECT_EQ(command("plug serial"), "ok");
+    EXPECT_EQ(command("plug serial"), "ok") << "already in";
+    auto again = KestroMotorController::create(link, ifname_);
+    ASSERT_TRUE(again) << again.error().message();
+    EXPECT_TRUE(again->check_missing_ids().empty());
+    auto positions = again->read_all_positions();
+    ASSERT_TRUE(positions) << positions.error().message();
+    EXPECT_NEAR((*positions)[1], (3000 - 2048) * TWO_PI / 4096, 0.01) << "the shaft stayed put";
+    EXPECT_EQ(command("servo 2 get 7"), "ok 3");
+}
+
+TEST_F(TorsoE2e, CanInterfaceDownFailsItsSocketsUntilUpAgain) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    auto bus = SocketCanTransport::open(ifname_);
+    ASSERT_TRUE(bus) << bus.error().to_string();
+    ASSERT_TRUE(answered(*bus));
+
+    // A recv already waiting returns with the error, not at its time-out.
+    std::string waiting;
+    std::thread waiter([&] { waiting = error_of(bus->recv(5s)); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(command("can down"), "ok");
+    waiter.join();
+    EXPECT_EQ(waiting, os_error(ENETDOWN));
+    EXPECT_EQ(command("can down"), "ok") << "already down";
+    EXPECT_EQ(error_of(bus->send(STATUS_REQUEST)), os_error(ENETDOWN));
+    EXPECT_EQ(error_of(bus->recv(10ms)), os_error(ENETDOWN));
+    EXPECT_EQ(error_of(SocketCanTransport::open(ifname_)), os_error(ENETDOWN));
+    EXPECT_FALSE(controller().read_neck_positions());
+
+    EXPECT_EQ(command("can up"), "ok");
+    EXPECT_EQ(command("can up"), "ok") << "already up";
+    EXPECT_TRUE(answered(*bus)) << "the same socket works again";
+    EXPECT_TRUE(controller().read_neck_positions());
+}
+
+TEST_F(TorsoE2e, CanAdapterPulledOutKillsItsSocketsAndNewOnesWorkOncePluggedIn) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    auto old_bus = SocketCanTransport::open(ifname_);
+    ASSERT_TRUE(old_bus) << old_bus.error().to_string();
+
+    EXPECT_EQ(command("unplug can"), "ok");
+    EXPECT_EQ(command("unplug can"), "ok") << "already out";
+    EXPECT_EQ(command("can up"), "error: the CAN interface is unplugged");
+    EXPECT_EQ(error_of(old_bus->send(STATUS_REQUEST)), os_error(ENODEV));
+    EXPECT_EQ(error_of(old_bus->recv(10ms)), os_error(ENODEV));
+    EXPECT_EQ(error_of(SocketCanTransport::open(ifname_)), os_error(ENODEV));
+    errno = 0;
+    EXPECT_EQ(if_nametoindex(ifname_.c_str()), 0U);
+    EXPECT_EQ(errno, ENODEV);
+
+    EXPECT_EQ(command("plug can"), "ok");
+    EXPECT_EQ(command("plug can"), "ok") << "already in";
+    EXPECT_EQ(error_of(old_bus->send(STATUS_REQUEST)), os_error(ENODEV))
+        << "a socket of the old adapter stays dead";
+    EXPECT_FALSE(controller().read_neck_positions());
+    auto new_bus = SocketCanTransport::open(ifname_);
+    ASSERT_TRUE(new_bus) << new_bus.error().to_string();
+    EXPECT_TRUE(answered(*new_bus));
+    auto reconnected = connect(false);
+    ASSERT_TRUE(reconnected);
+    EXPECT_TRUE(reconnected->read_neck_positions());
+}
+
+TEST_F(TorsoE2e, NeckMotorDropsOutWhenItsTimeoutRunsOutWithNothingSent) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    auto bus = SocketCanTransport::open(ifname_);
+    ASSERT_TRUE(bus) << bus.error().to_string();
+    // TIMEOUT (register 9) of motor 1: 20 × 50 µs = 1 ms.
+    ASSERT_TRUE(bus->send(CanFrame{CanId::standard(0x7FF), {0x01, 0x00, 0x55, 9, 20, 0, 0, 0},
+                                   false, false}));
+    ASSERT_TRUE(bus->send(CanFrame{CanId::standard(0x001),
+                                   {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC}, false,
+                                   false}));
+    const std::string lost = "ok position=0.000000 velocity=0.000000 enabled=0 mode=1 status=13";
+    EXPECT_EQ(eventually("motor 1 state", lost), lost);
+    EXPECT_EQ(command("motor 1 fault off"), "ok");
+    EXPECT_TRUE(command("motor 1 state").ends_with(" status=0"));
+    EXPECT_TRUE(command("motor 2 state").ends_with(" status=0")) << "its own TIMEOUT is 0";
 }
 
 TEST_F(TorsoE2e, StopsCleanlyAndRemovesWhatItMade) {

@@ -106,6 +106,10 @@ TEST(ControlCommands, ParseIntoTheirValues) {
         {"motor 1 state", MotorState{1}},
         {"foreign 3", ForeignFrames{3}},
         {"requests clear", Requests{true}},
+        {"unplug serial", Plug{Bus::Serial, false}},
+        {"plug can", Plug{Bus::Can, true}},
+        {"can down", CanLink{false}},
+        {"can up", CanLink{true}},
         {"quit", Quit{}},
     };
     for (const auto& [line, expected] : cases) {
@@ -137,6 +141,10 @@ TEST(ControlCommands, RefuseWhatTheyCannotCarryOutWithAReason) {
         {"motor all fault 16", "fault code 8 to 15 or off expected, got '16'"},
         {"motor 1 temps 40", "motor temperature (°C) expected, got end of line"},
         {"servo 1 error 256", "error byte expected, got '256'"},
+        {"unplug", "serial or can expected, got end of line"},
+        {"plug usb", "serial or can expected, got 'usb'"},
+        {"can off", "up or down expected, got 'off'"},
+        {"unplug can now", "unexpected 'now'"},
     };
     for (const auto& [line, reason] : cases) {
         const auto parsed = parse(line);
