@@ -21,7 +21,8 @@ struct RegisterInfo {
     RegisterType value_type;
 };
 
-// Register ids the driver uses by name.
+// Register ids used by name.
+inline constexpr std::uint8_t TIMEOUT = 9;  // 1 unit = 50 µs without a frame; 0: never
 inline constexpr std::uint8_t CTRL_MODE = 10;
 
 // The row for `id`, or null when the table has none.

@@ -197,6 +197,35 @@ TEST(RequestTest, SendFailureEndsTheRequest) {
     EXPECT_EQ(reply.error(), CanError::invalid_id());
 }
 
+TEST(RequestTest, ALateAnswerToATimedOutRequestIsNeverTakenForTheNextOne) {
+    RawPeer bus;
+    CanTransport& can = bus.transport();
+    const CanFrame ask = classic(CanId::standard(0x7FF), {1, 0, 0xCC});
+    const CanId answer = CanId::standard(1);
+    ASSERT_EQ(can.request(ask, answer, 50ms).error(), CanError::timeout());
+    ASSERT_TRUE(bus.next_written());
+    // One late answer queued before the next request, another arriving while it drains.
+    bus.inject(classic_record(0x001, {0xAA}));
+    std::thread late([&] {
+        std::this_thread::sleep_for(5ms);
+        bus.inject(classic_record(0x001, {0xBB}));
+    });
+    std::thread fresh([&] {
+        // The fresh answer only once the request has gone out, as a motor would answer it.
+        while (!bus.next_written()) std::this_thread::sleep_for(1ms);
+        bus.inject(classic_record(0x001, {0xCC}));
+    });
+    auto reply = can.request(ask, answer, 1s);
+    late.join();
+    fresh.join();
+    ASSERT_TRUE(reply) << reply.error().to_string();
+    EXPECT_EQ(reply->data, Bytes{0xCC});
+
+    // Without a time-out before it, a request drains nothing: an answer queued early is taken.
+    bus.inject(classic_record(0x001, {0xDD}));
+    EXPECT_EQ(can.request(ask, answer, 50ms)->data, Bytes{0xDD});
+}
+
 // This machine's kernel has no SocketCAN, so `open` is tested for how it fails.
 class OpenTest : public ::testing::Test {
 protected:

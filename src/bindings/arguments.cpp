@@ -36,6 +36,8 @@ Signature::Signature(std::string qualified_name, std::vector<Parameter> paramete
     : qualified_name_(std::move(qualified_name)), parameters_(std::move(parameters)) {
     method_name_ = qualified_name_.substr(qualified_name_.rfind('.') + 1);
     for (const Parameter& parameter : parameters_) {
+        if (parameter.keyword_only) continue;
+        ++positional_;
         if (parameter.default_value == nullptr) ++required_;
     }
 }
@@ -52,6 +54,7 @@ Signature Signature::from_text(std::string_view class_name, const char* doc) {
     qualified += text.substr(0, open);
 
     std::vector<Parameter> parameters;
+    bool keyword_only = false;
     std::string_view list = text.substr(open + 1, close - open - 1);
     while (!list.empty()) {
         const std::size_t comma = list.find(',');
@@ -59,8 +62,12 @@ Signature Signature::from_text(std::string_view class_name, const char* doc) {
         list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
         while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
         if (item == "$self") continue;
+        if (item == "*") {
+            keyword_only = true;
+            continue;
+        }
         const std::size_t equals = item.find('=');
-        Parameter parameter{std::string(item.substr(0, equals)), nullptr};
+        Parameter parameter{std::string(item.substr(0, equals)), nullptr, keyword_only};
         if (equals != std::string_view::npos) {
             PyRef value = literal(item.substr(equals + 1));
             if (!value) throw std::logic_error("malformed default in: " + std::string(text));
@@ -72,10 +79,10 @@ Signature Signature::from_text(std::string_view class_name, const char* doc) {
 }
 
 bool Signature::bind_positional(Py_ssize_t nargs) const {
-    const auto count = static_cast<Py_ssize_t>(parameters_.size());
+    const auto count = static_cast<Py_ssize_t>(positional_);
     if (nargs <= count) return true;
     const std::string given = std::to_string(nargs) + (nargs == 1 ? " was" : " were");
-    if (required_ == parameters_.size()) {
+    if (required_ == positional_) {
         raise(PyExc_TypeError, call_name() + " takes " + std::to_string(count) +
                                    " positional arguments but " + given + " given");
     } else {

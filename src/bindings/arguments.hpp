@@ -1,5 +1,7 @@
-// Binding of call arguments to a method's parameters, with the module's TypeError texts. Every
-// parameter is positional-or-keyword; an optional one has a default object.
+// Binding of call arguments to a method's parameters, with the module's TypeError texts. A
+// parameter is positional-or-keyword, or keyword-only (after `*`, for options added later, so
+// that no call written for the older signature changes meaning); an optional one has a
+// default object.
 #pragma once
 
 #include <Python.h>
@@ -15,6 +17,7 @@ struct Parameter {
     // A strong reference kept for the process; null: required. Not a PyRef: signatures are
     // statics, destroyed after the interpreter has finalised.
     PyObject* default_value = nullptr;
+    bool keyword_only = false;  // keyword-only parameters come last
 };
 
 class Signature {
@@ -46,7 +49,8 @@ private:
     std::string qualified_name_;
     std::string method_name_;
     std::vector<Parameter> parameters_;
-    std::size_t required_ = 0;
+    std::size_t required_ = 0;    // positional parameters without a default
+    std::size_t positional_ = 0;  // parameters that take a positional argument
 };
 
 // Replaces a pending TypeError by TypeError "argument '{name}': {message}"; other errors

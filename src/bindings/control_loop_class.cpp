@@ -289,10 +289,12 @@ PyObject* start(PyTypeObject* type, std::optional<std::string> serialport,
                 std::chrono::nanoseconds read_position_loop_period, std::string can_bus,
                 std::uint64_t allowed_retries,
                 std::optional<std::chrono::nanoseconds> stats_pub_period,
-                std::chrono::nanoseconds voltage_rampup_timeout) {
+                std::chrono::nanoseconds voltage_rampup_timeout,
+                std::optional<std::chrono::nanoseconds> neck_watchdog) {
     auto config = control_loop::LoopConfig::make(std::move(serialport), read_position_loop_period,
                                                  std::move(can_bus), allowed_retries,
-                                                 stats_pub_period, voltage_rampup_timeout);
+                                                 stats_pub_period, voltage_rampup_timeout,
+                                                 neck_watchdog);
     if (!config) return raise(PyExc_ValueError, config.error());
     // The start-up keeps the interpreter lock and polls the signal handlers throughout.
     auto started = KestroControlLoop::start(*config, control_loop::socketcan_controller_factory(),
@@ -322,7 +324,8 @@ PyObject* loop_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
          {"can_bus", PyUnicode_FromString("can0")},
          {"allowed_retries", PyLong_FromLong(5)},
          {"stats_pub_period", Py_NewRef(Py_None)},
-         {"voltage_rampup_timeout", new_timedelta(std::chrono::seconds(30))}});
+         {"voltage_rampup_timeout", new_timedelta(std::chrono::seconds(30))},
+         {"neck_watchdog", Py_NewRef(Py_None), true}});
     return construct<&start>(signature, type, args, kwargs);
 }
 
@@ -343,7 +346,8 @@ PyTypeObject* control_loop_type() {
             {Py_tp_doc,
              const_cast<char*>(
                  "KestroPyControlLoop(serialport, read_position_loop_period, can_bus=..., "
-                 "allowed_retries=5, stats_pub_period=None, voltage_rampup_timeout=...)"
+                 "allowed_retries=5, stats_pub_period=None, voltage_rampup_timeout=..., *, "
+                 "neck_watchdog=None)"
                  "\n--\n\n")},
             {Py_tp_new, reinterpret_cast<void*>(&loop_new)},
             {Py_tp_dealloc, reinterpret_cast<void*>(&loop_dealloc)},

@@ -190,6 +190,8 @@ class KestroPyControlLoop:
         allowed_retries: int = 5,
         stats_pub_period: datetime.timedelta | None = None,
         voltage_rampup_timeout: datetime.timedelta = datetime.timedelta(seconds=30),
+        *,
+        neck_watchdog: datetime.timedelta | None = None,
     ) -> KestroPyControlLoop:
         """
         Create a new control loop for the motor controller.
@@ -202,6 +204,12 @@ class KestroPyControlLoop:
         * `allowed_retries` - Number of allowed retries for reading positions.
         * `stats_pub_period` - Optional period for publishing stats.
         * `voltage_rampup_timeout` - Maximum time to wait for the 12V rail to stabilize.
+        * `neck_watchdog` - Keyword only. A time-out the neck motors keep themselves
+          (their TIMEOUT register, in RAM, 50 µs steps): a motor that hears no frame for
+          that long drops torque and reports communication_lost, so a killed process or a
+          pulled cable lets the neck go limp instead of holding stiff. Must be longer than
+          the period, whose ticks keep it fed; after `close()` the neck goes limp too.
+          None (default) leaves the motors' own setting alone.
         """
 
     def close(self) -> None:

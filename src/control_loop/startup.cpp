@@ -122,6 +122,10 @@ Result<std::unique_ptr<KestroControlLoop>, MotorError> KestroControlLoop::start(
     KESTRO_TRY_ASSIGN(const KestroTorsoPosition first_reading, std::move(reading));
     KESTRO_TRY_ASSIGN(const bool torque,
                       read_torque(*controller, config.allowed_retries(), cancel));
+    // Last, so that the loop's first tick follows at once and keeps the motors fed.
+    if (const auto& units = config.neck_watchdog_units()) {
+        if (!controller->set_neck_timeout(*units)) return fail(CommunicationError{});
+    }
 
     auto cells = std::make_shared<LoopCells>(first_reading, torque,
                                              config.stats_pub_period().has_value(),

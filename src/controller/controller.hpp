@@ -125,6 +125,9 @@ public:
     // Clamps and commands one joint; gives its reported position. A goal that is not a
     // number is refused before anything is sent.
     Outcome<double> set_single_neck_joint(std::size_t index, double position);
+    // Writes each neck motor's TIMEOUT register (units of 50 µs; 0: none), in RAM only: a motor
+    // that then hears no frame for that long drops torque and reports communication lost.
+    Outcome<void> set_neck_timeout(std::uint32_t units);
     // Names of the neck joints whose motor did not answer a feedback request. Stops asking
     // when `cancel` asks (the list is then incomplete).
     std::vector<std::string> check_missing_neck_motors(const CancelToken& cancel = {});

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "can_motor/damiao/registers.hpp"
 #include "common/log.hpp"
 #include "common/text.hpp"
 #include "src/controller/controller.hpp"
@@ -110,6 +111,16 @@ Outcome<double> KestroMotorController::set_single_neck_joint(std::size_t index, 
         return fail(neck_error("set_" + joint_name(index) + "_position: ", observed.error()));
     }
     return *observed;
+}
+
+Outcome<void> KestroMotorController::set_neck_timeout(std::uint32_t units) {
+    using can_motor::damiao::RegisterValue;
+    for (std::size_t i = 0; i < neck_motors_.size(); ++i) {
+        auto written = neck_motors_[i].write_register(*can_, can_motor::damiao::TIMEOUT,
+                                                      RegisterValue::Uint32(units));
+        if (!written) return fail(neck_error(joint_name(i) + ": watchdog write failed: ", written.error()));
+    }
+    return {};
 }
 
 std::vector<std::string> KestroMotorController::check_missing_neck_motors(

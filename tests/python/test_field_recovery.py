@@ -4,6 +4,9 @@ is bounded whatever the retry limit, and a forked child does not wait for its pa
 
 import datetime
 import signal
+import subprocess
+import sys
+import textwrap
 import time
 
 import pytest
@@ -28,7 +31,7 @@ def test_a_silent_servo_leaves_the_neck_state_fresh(kmc, torso):
 
 
 def test_a_late_neck_reply_is_never_taken_for_a_fresh_one(controller, torso):
-    torso.command("motor 2 delay 25")  # past the 20 ms a reply is waited for
+    torso.command("motor 2 delay 30")  # past the 20 ms a reply is waited for
     with pytest.raises(RuntimeError, match="^read_neck_positions\\(neck_pitch\\): "):
         controller.read_neck_positions()
     torso.command("motor 2 delay 0")
@@ -84,3 +87,42 @@ def test_a_forked_child_exits_without_waiting_for_the_parents_loop(torso):
     """)
     assert finished.returncode == 0, finished.stderr
     assert finished.stdout.splitlines() == ["child 0"]
+
+
+@pytest.mark.parametrize("watchdog, text", [
+    (datetime.timedelta(microseconds=20), "neck_watchdog 20µs is shorter than the motors' unit of 50µs"),
+    (datetime.timedelta(milliseconds=-5), "a negative timedelta cannot be used as a duration"),
+    (datetime.timedelta(days=3), "neck_watchdog 259200s is longer than the motors' TIMEOUT register holds"),
+    (MS20, "neck_watchdog 20ms must be longer than read_position_loop_period 20ms, whose ticks keep it fed"),
+])
+def test_a_watchdog_the_motors_cannot_hold_or_the_ticks_cannot_feed_is_refused(kmc, watchdog, text):
+    with pytest.raises(ValueError) as caught:
+        kmc.KestroPyControlLoop("/nonexistent", MS20, neck_watchdog=watchdog)
+    assert str(caught.value) == text
+    with pytest.raises(TypeError, match="takes from 2 to 6 positional arguments but 7 were given"):
+        kmc.KestroPyControlLoop("/nonexistent", MS20, "can0", 5, None, MS20, watchdog)
+
+
+def test_with_the_watchdog_a_killed_process_leaves_the_neck_limp(torso):
+    child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(f"""
+        import datetime, sys, time
+        import kestro_motor_controller as k
+        loop = k.KestroPyControlLoop({torso.serial!r}, datetime.timedelta(milliseconds=20), {torso.can_bus!r},
+                                     neck_watchdog=datetime.timedelta(milliseconds=100))
+        loop.enable_neck(True)
+        loop.write_raw_packet(b"")  # the neck is enabled
+        print("enabled", flush=True)
+        time.sleep(60)
+    """)], stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "enabled"
+        time.sleep(0.3)  # three time-outs: the ticks keep the motors on
+        assert [torso.motor(m)["enabled"] for m in (1, 2, 3)] == [1, 1, 1]
+    finally:
+        child.kill()
+        child.wait()
+        child.stdout.close()
+    killed = time.monotonic()
+    eventually(lambda: all(torso.motor(m)["enabled"] == 0 for m in (1, 2, 3)))
+    assert time.monotonic() - killed < 0.2  # twice the watchdog
+    assert torso.motor(2)["status"] == 13  # communication lost

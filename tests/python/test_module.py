@@ -180,7 +180,7 @@ def test_second_import_gives_the_same_module(kmc):
         (
             "KestroPyControlLoop",
             "(serialport, read_position_loop_period, can_bus=..., allowed_retries=5, "
-            "stats_pub_period=None, voltage_rampup_timeout=...)",
+            "stats_pub_period=None, voltage_rampup_timeout=..., *, neck_watchdog=None)",
         ),
         ("KestroTorsoPosition", "(left_arm, right_arm, nose, neck)"),
         ("ControlLoopStats", None),
@@ -221,8 +221,11 @@ def test_stub_constructors(kmc, name):
     # stubtest sees constructors only as (*args, **kwargs); their stubs are compared here.
     [cls] = [n for n in ast.parse(STUB.read_text()).body if isinstance(n, ast.ClassDef) and n.name == name]
     [new] = [n for n in cls.body if isinstance(n, ast.FunctionDef) and n.name == "__new__"]
-    names = [a.arg for a in new.args.args[1:]]
-    defaults = dict(zip(reversed(names), (eval(ast.unparse(d)) for d in reversed(new.args.defaults))))
+    positional = [a.arg for a in new.args.args[1:]]
+    defaults = dict(zip(reversed(positional), (eval(ast.unparse(d)) for d in reversed(new.args.defaults))))
+    keyword_only = [a.arg for a in new.args.kwonlyargs]
+    defaults |= {a: eval(ast.unparse(d)) for a, d in zip(keyword_only, new.args.kw_defaults)}
+    names = positional + keyword_only
     runtime = inspect.signature(getattr(kmc, name)).parameters
     assert names == list(runtime)
     for parameter in runtime.values():
