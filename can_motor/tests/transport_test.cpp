@@ -1,5 +1,6 @@
 // The SocketCAN transport's real send/recv/request code, byte for byte, over a packet socket
 // pair whose other end plays the kernel.
+#include <fcntl.h>
 #include <linux/can.h>
 #include <sys/socket.h>
 
@@ -277,12 +278,22 @@ TEST_F(OpenTest, ExistingNonCanInterfaceGivesTheKernelsOwnError) {
 }
 
 TEST_F(OpenTest, AdoptedDescriptorIsClosedExactlyOnce) {
+    const int before = testing::open_descriptor_count();
+    int sentinel = -1;
     {
         testing::RawPeer bus;
         SocketCanTransport moved = std::move(bus.transport());
-        SocketCanTransport assigned = SocketCanTransport::adopt(::dup(0));
-        assigned = std::move(moved);
+        const int duplicate = ::dup(0);
+        SocketCanTransport assigned = SocketCanTransport::adopt(duplicate);
+        assigned = std::move(moved);  // closes `duplicate`
+        EXPECT_EQ(::fcntl(duplicate, F_GETFD), -1);
+        // The lowest free number, `duplicate`'s again: a second close of it would close this.
+        sentinel = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(sentinel, duplicate);
     }
+    EXPECT_NE(::fcntl(sentinel, F_GETFD), -1) << "a descriptor was closed twice";
+    EXPECT_EQ(testing::open_descriptor_count(), before + 1) << "a descriptor was left open";
+    ::close(sentinel);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The SocketCAN transport on a real kernel CAN stack: two transports on vcan0 exchange
 // classic and CAN FD frames, and a receive with nothing on the bus times out. Skipped where
 // there is no vcan0; scripts/test-vmcan.sh runs it inside a guest that has one.
-#include <net/if.h>
 
 #include <gtest/gtest.h>
 
@@ -19,7 +18,6 @@ constexpr const char* INTERFACE = "vcan0";
 class Vcan : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (if_nametoindex(INTERFACE) == 0) GTEST_SKIP() << "no " << INTERFACE << " here";
         for (auto* slot : {&sender_, &receiver_}) {
             auto transport = SocketCanTransport::open(INTERFACE);
             ASSERT_TRUE(transport) << transport.error().to_string();
