@@ -49,7 +49,8 @@ KestroControlLoop::~KestroControlLoop() {
     if (in_forked_child()) {
         // The thread handle names the parent's thread: joining or detaching it here would act
         // on memory the child's own threads may reuse. It is left alone, for good.
-        thread_handle_.with_lock([](ThreadSlot& slot) { (void)new std::thread(std::move(slot.thread)); });
+        thread_handle_.with_lock(
+            [](ThreadSlot& slot) { (void)new std::thread(std::move(slot.thread)); });
         return;
     }
     (void)close();  // without a cancel check, close cannot fail
