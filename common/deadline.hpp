@@ -24,6 +24,8 @@ public:
 
     // Since the deadline was set, for reports of how long a wait took.
     Clock::duration elapsed() const { return Clock::now() - start_; }
+    // How long the whole wait was to last.
+    Clock::duration length() const { return at_ - start_; }
 
 private:
     Clock::time_point start_;

@@ -30,9 +30,10 @@ Result<void, CanError> CanTransport::drain_stale() {
     stale_window_.reset();
     std::size_t after_window = 0;
     while (after_window < MAX_DRAINED_AFTER_WINDOW) {
-        // Within the window a late answer is waited for; after it only what is queued is taken.
+        // Within the window a late answer is waited for; after it only what is queued is taken
+        // (the shortest wait a socket knows: zero would mean none at all).
         const std::optional<nanoseconds> left = window.remaining();
-        Result<CanFrame, CanError> frame = recv(left.value_or(nanoseconds(0)));
+        Result<CanFrame, CanError> frame = recv(left.value_or(std::chrono::microseconds(1)));
         if (!left) ++after_window;
         if (frame) continue;
         if (!frame.error().is<CanError::Timeout>()) return fail(frame.error());

@@ -57,7 +57,11 @@ Result<CanFrame, CanError> CanTransport::recv_matching(const Deadline& deadline,
     for (;;) {
         std::optional<std::chrono::nanoseconds> left = deadline.remaining();
         if (!left) {
-            stale_window_.emplace(deadline.elapsed());
+            // A wait too short for any socket time-out (below 1 µs) leaves no window: draining
+            // would wait longer than the caller ever allowed.
+            if (deadline.length() >= std::chrono::microseconds(1)) {
+                stale_window_.emplace(deadline.length());
+            }
             return fail(CanError::timeout());
         }
         Result<CanFrame, CanError> frame = recv(*left);
