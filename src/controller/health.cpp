@@ -57,7 +57,7 @@ void HealthRecorder::on_status(std::uint8_t id, std::uint8_t error_byte) {
     if (!device) return;
     const std::uint32_t before = fault_key(*device);
     health_.devices[*device].servo_error_byte = error_byte;
-    answered(*device);
+    answered(*device, wall_clock_seconds());
     log_change(*device, before);
 }
 
@@ -76,13 +76,13 @@ void HealthRecorder::on_neck_reply(std::size_t joint,
     const std::uint32_t before = fault_key(device);
     const double now = wall_clock_seconds();
     health_.devices[device].neck_state = NeckState{joint, *reply, now};
-    answered(device);
+    answered(device, now);
     log_change(device, before);
 }
 
-void HealthRecorder::answered(std::size_t device) {
+void HealthRecorder::answered(std::size_t device, double now) {
     DeviceHealth& health = health_.devices[device];
-    health.last_answer = wall_clock_seconds();
+    health.last_answer = now;
     health.consecutive_failures = 0;
 }
 

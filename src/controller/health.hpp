@@ -72,7 +72,8 @@ public:
                        const Result<can_motor::damiao::MitState, can_motor::damiao::Error>& reply);
 
 private:
-    void answered(std::size_t device);
+    // `now`: wall-clock seconds of the reply, read once for everything it updates.
+    void answered(std::size_t device, double now);
     void failed(std::size_t device, std::string text);
     // The faults of `device` as one number, 0 for none, so that a change is seen cheaply.
     std::uint32_t fault_key(std::size_t device) const;
